@@ -1,0 +1,376 @@
+// Files of the host platform: real files through POSIX, with the Win32
+// rules the updater meets on Windows modelled on top: backslashes as path
+// separators, share modes between open handles (also those that another
+// program holds), the read-only attribute, and Win32 error codes.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host_internal.h"
+
+namespace {
+
+struct HostFile {
+  HostObject base;
+  int fd;
+  DWORD access;
+  DWORD share;
+  dev_t device;
+  ino_t inode;
+};
+
+// An open file that another program holds: it takes part in the share
+// checks but is not one of the program's handles.
+struct HeldFile {
+  int fd;
+  DWORD access;
+  DWORD share;
+  dev_t device;
+  ino_t inode;
+};
+
+std::vector<HostFile*> g_files;
+std::map<int, HeldFile> g_held;
+int g_nextHeld = 1;
+std::map<std::string, DWORD> g_failingPaths;
+std::map<std::string, unsigned> g_openAttempts;
+
+std::string HostPath(const char* name) {
+  std::string path(name);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+// Two opens of one file conflict unless each one's share mode allows what
+// the other one asks for.
+bool SharesWith(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
+  if ((access & GENERIC_READ) && !(otherShare & FILE_SHARE_READ)) return false;
+  if ((access & GENERIC_WRITE) && !(otherShare & FILE_SHARE_WRITE)) return false;
+  if ((otherAccess & GENERIC_READ) && !(share & FILE_SHARE_READ)) return false;
+  if ((otherAccess & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return false;
+  return true;
+}
+
+bool SharingAllows(const struct stat& st, DWORD access, DWORD share) {
+  for (const HostFile* file : g_files) {
+    if (file->device == st.st_dev && file->inode == st.st_ino &&
+        !SharesWith(access, share, file->access, file->share))
+      return false;
+  }
+  for (const auto& entry : g_held) {
+    const HeldFile& held = entry.second;
+    if (held.device == st.st_dev && held.inode == st.st_ino &&
+        !SharesWith(access, share, held.access, held.share))
+      return false;
+  }
+  return true;
+}
+
+bool ParentExists(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return true;
+  std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+  struct stat st;
+  return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+DWORD ErrorFromErrno(int error, const std::string& path) {
+  switch (error) {
+    case ENOENT:
+      return ParentExists(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return ERROR_PATH_NOT_FOUND;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+// Opens the file at path the way CreateFileA would; returns the descriptor,
+// or -1 with *error set.  The share check comes before anything that could
+// change the file, so a refused CREATE_ALWAYS never empties it.
+int OpenHostFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                 DWORD* error) {
+  struct stat st;
+  bool exists = stat(path.c_str(), &st) == 0;
+  if (!exists) {
+    if (disposition == OPEN_EXISTING || errno != ENOENT) {
+      *error = ErrorFromErrno(errno, path);
+      return -1;
+    }
+  } else {
+    if (S_ISDIR(st.st_mode)) {
+      *error = ERROR_ACCESS_DENIED;
+      return -1;
+    }
+    // The read-only attribute: Windows refuses to write such a file
+    // whoever asks, so the model does too, root or not.
+    if ((access & GENERIC_WRITE) && !(st.st_mode & S_IWUSR)) {
+      *error = ERROR_ACCESS_DENIED;
+      return -1;
+    }
+    if (!SharingAllows(st, access, share)) {
+      *error = ERROR_SHARING_VIOLATION;
+      return -1;
+    }
+  }
+  int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+  int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) *error = ErrorFromErrno(errno, path);
+  return fd;
+}
+
+HostFile* FindFile(HANDLE handle) {
+  return reinterpret_cast<HostFile*>(HostFindObject(handle, HOST_OBJECT_FILE));
+}
+
+void DropFile(HostFile* file) {
+  for (size_t i = 0; i < g_files.size(); ++i) {
+    if (g_files[i] == file) {
+      g_files.erase(g_files.begin() + static_cast<long>(i));
+      break;
+    }
+  }
+  HostRemoveObject(&file->base);
+  close(file->fd);
+  delete file;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+  (void)flags;
+  if (name == nullptr || security != nullptr || templateFile != nullptr ||
+      (disposition != OPEN_EXISTING && disposition != CREATE_ALWAYS) ||
+      (access & ~(GENERIC_READ | GENERIC_WRITE)) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  ++g_openAttempts[name];
+  DWORD error = 0;
+  if (HostCheckFault(HOST_CALL_OPEN, &error) == HOST_FAULT_FAIL) {
+    SetLastError(error ? error : ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto failing = g_failingPaths.find(name);
+  if (failing != g_failingPaths.end()) {
+    SetLastError(failing->second);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string path = HostPath(name);
+  struct stat before;
+  bool existed = stat(path.c_str(), &before) == 0;
+  int fd = OpenHostFile(path, access, share, disposition, &error);
+  if (fd < 0) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  fstat(fd, &st);
+  HostFile* file = new HostFile{{HOST_OBJECT_FILE}, fd, access, share, st.st_dev, st.st_ino};
+  g_files.push_back(file);
+  HostAddObject(&file->base);
+  // CREATE_ALWAYS over an existing file succeeds and says so.
+  SetLastError(disposition == CREATE_ALWAYS && existed ? ERROR_ALREADY_EXISTS : NO_ERROR);
+  return &file->base;
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+  if (read == nullptr || overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *read = 0;
+  HostFile* file = FindFile(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!(file->access & GENERIC_READ)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD limit = 0;
+  HostFault fault = HostCheckFault(HOST_CALL_READ, &limit);
+  if (fault == HOST_FAULT_FAIL) {
+    SetLastError(limit ? limit : ERROR_READ_FAULT);
+    return FALSE;
+  }
+  if (fault == HOST_FAULT_SHORT && limit < count) count = limit;
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  DWORD done = 0;
+  while (done < count) {
+    ssize_t got = ::read(file->fd, out + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *read = done;
+      SetLastError(ERROR_READ_FAULT);
+      return FALSE;
+    }
+    if (got == 0) break;  // the end of the file: a short read, still a success
+    done += static_cast<DWORD>(got);
+  }
+  *read = done;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
+               LPOVERLAPPED overlapped) {
+  if (written == nullptr || overlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *written = 0;
+  HostFile* file = FindFile(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!(file->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD limit = 0;
+  HostFault fault = HostCheckFault(HOST_CALL_WRITE, &limit);
+  if (fault == HOST_FAULT_FAIL) {
+    SetLastError(limit ? limit : ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  if (fault == HOST_FAULT_SHORT && limit < count) count = limit;
+  const unsigned char* in = static_cast<const unsigned char*>(buffer);
+  DWORD done = 0;
+  while (done < count) {
+    ssize_t put = ::write(file->fd, in + done, count - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      *written = done;
+      SetLastError(put < 0 && errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+      return FALSE;
+    }
+    done += static_cast<DWORD>(put);
+  }
+  *written = done;
+  return TRUE;
+}
+
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  HostFile* file = FindFile(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  DWORD error = 0;
+  struct stat st;
+  if (HostCheckFault(HOST_CALL_SIZE, &error) == HOST_FAULT_FAIL || fstat(file->fd, &st) != 0) {
+    SetLastError(error ? error : ERROR_ACCESS_DENIED);
+    return INVALID_FILE_SIZE;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+  SetLastError(NO_ERROR);
+  return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
+  HostFile* file = FindFile(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  DWORD error = 0;
+  if (HostCheckFault(HOST_CALL_SEEK, &error) == HOST_FAULT_FAIL) {
+    SetLastError(error ? error : ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t move = distanceHigh != nullptr
+                     ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                            static_cast<uint32_t>(distance))
+                     : static_cast<int64_t>(distance);
+  int64_t origin;
+  if (method == FILE_BEGIN) {
+    origin = 0;
+  } else if (method == FILE_CURRENT) {
+    origin = lseek(file->fd, 0, SEEK_CUR);
+  } else if (method == FILE_END) {
+    struct stat st;
+    fstat(file->fd, &st);
+    origin = st.st_size;
+  } else {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t target = origin + move;
+  // A move before byte 0 is refused and the position stays; a move past
+  // the end is allowed.  Without a high part, the new position must fit
+  // in 32 bits.
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceHigh == nullptr && target > 0xFFFFFFFFll) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(target >> 32);
+  SetLastError(NO_ERROR);
+  return static_cast<DWORD>(target);
+}
+
+// Closes a file or a mutex; registry keys close through RegCloseKey.
+BOOL CloseHandle(HANDLE handle) {
+  HostFile* file = FindFile(handle);
+  if (file != nullptr) {
+    DropFile(file);
+    return TRUE;
+  }
+  if (HostCloseMutex(handle)) return TRUE;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+void HostFailOpen(const char* path, DWORD error) { g_failingPaths[path] = error; }
+
+unsigned HostOpenAttempts(const char* path) {
+  auto found = g_openAttempts.find(path);
+  return found == g_openAttempts.end() ? 0 : found->second;
+}
+
+int HostHoldFile(const char* path, DWORD access, DWORD share) {
+  std::string hostPath = HostPath(path);
+  int fd = open(hostPath.c_str(), (access & GENERIC_WRITE) ? O_RDWR : O_RDONLY);
+  if (fd < 0) return 0;
+  struct stat st;
+  fstat(fd, &st);
+  int id = g_nextHeld++;
+  g_held[id] = HeldFile{fd, access, share, st.st_dev, st.st_ino};
+  return id;
+}
+
+void HostReleaseFile(int id) {
+  auto found = g_held.find(id);
+  if (found == g_held.end()) return;
+  close(found->second.fd);
+  g_held.erase(found);
+}
+
+void HostResetFiles() {
+  for (auto& entry : g_held) close(entry.second.fd);
+  g_held.clear();
+  g_failingPaths.clear();
+  g_openAttempts.clear();
+}
