@@ -1,0 +1,257 @@
+// The applier over real folders, run inside a modelled dialog so that its
+// error box has a live owner, as in the program.
+#include <sys/stat.h>
+
+#include "delivery/apply.h"
+#include "support.h"
+
+namespace {
+
+const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+const char* const NEW_BYTES[] = {"new patch bytes\x00\x01\xff", "new pak", "[new]\r\nini=1\r\n"};
+const size_t NEW_SIZES[] = {18, 7, 14};
+const char* const OLD_BYTES[] = {"old patch", "old pak", "old ini"};
+const int DIALOG = 101;
+
+std::string NewBytes(int row) { return std::string(NEW_BYTES[row], NEW_SIZES[row]); }
+
+struct ApplyRun {
+  int result;
+  HWND owner;
+};
+
+const char* g_folder;
+ApplyRun g_run;
+
+INT_PTR ApplyingProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    g_run.owner = dialog;
+    g_run.result = ApplyUpdateFiles(dialog, g_folder);
+    EndDialog(dialog, 0);
+  }
+  return FALSE;
+}
+
+ApplyRun ApplyInDialog(const std::string& folder) {
+  HostControl none[] = {{IDOK, "ok"}};
+  HostDefineDialog(DIALOG, none, 1, IDOK);
+  g_folder = folder.c_str();
+  g_run = ApplyRun{-1, nullptr};
+  DialogBoxParamA(nullptr, MAKEINTRESOURCEA(DIALOG), nullptr, ApplyingProc, 0);
+  return g_run;
+}
+
+class ApplyTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    MakeFolder("game");
+    for (int row = 0; row < 3; ++row) WriteBytes(Target(row), OLD_BYTES[row]);
+  }
+
+  static std::string Target(int row) { return std::string("game/") + NAMES[row]; }
+
+  static void LooseSources() {
+    for (int row = 0; row < 3; ++row) WriteBytes(NAMES[row], NewBytes(row));
+  }
+
+  static void ArchiveSources(uint8_t format) {
+    WriteBytes("UpdateData.dat",
+               PackFiles(format, {{"Archive.ini", NewBytes(2)},
+                                  {"patch110.dat", NewBytes(0)},
+                                  {"InstData.pak", NewBytes(1)}}));
+  }
+
+  static std::string Contents(const std::string& path) {
+    std::string bytes;
+    return ReadBytes(path, &bytes) ? bytes : "<missing>";
+  }
+
+  // Rows before failedRow hold their new bytes, rows after it their old
+  // ones; failedRow itself is checked by the caller.
+  static void ExpectRowsAround(int failedRow, int line) {
+    for (int row = 0; row < 3; ++row) {
+      if (row < failedRow) {
+        EXPECT_EQ(Contents(Target(row)), NewBytes(row)) << "line " << line;
+      }
+      if (row > failedRow) {
+        EXPECT_EQ(Contents(Target(row)), OLD_BYTES[row]) << "line " << line;
+      }
+    }
+  }
+
+  static void ExpectOneErrorBox(HWND owner, const char* name, int line) {
+    const std::vector<HostBox>& boxes = HostBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << "line " << line;
+    EXPECT_EQ(boxes[0].text, Cp932("ファイルが書き込めません。[") + name + "]") << "line " << line;
+    EXPECT_EQ(boxes[0].caption, Cp932("エラー")) << "line " << line;
+    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK)) << "line " << line;
+    EXPECT_EQ(boxes[0].owner, owner) << "line " << line;
+    EXPECT_NE(owner, nullptr);
+  }
+};
+
+TEST_F(ApplyTest, TheWholeSetIsWrittenWithExactBytesFromEitherPlace) {
+  struct Case {
+    int line;
+    bool loose;
+    int archiveFormat;  // 0: no archive
+  } cases[] = {{__LINE__, true, 0}, {__LINE__, false, 0x32}, {__LINE__, false, '1'},
+               {__LINE__, true, 0x32}};
+  for (const Case& c : cases) {
+    HostResetPlatform();
+    for (int row = 0; row < 3; ++row) {
+      WriteBytes(Target(row), OLD_BYTES[row]);
+      unlink(NAMES[row]);
+    }
+    if (c.archiveFormat) ArchiveSources(static_cast<uint8_t>(c.archiveFormat));
+    if (c.loose) {
+      LooseSources();
+      // Loose files win; an archive with other bytes shows if they did not.
+      if (c.archiveFormat)
+        WriteBytes("UpdateData.dat", PackFiles(0x32, {{"patch110.dat", "wrong"},
+                                                      {"InstData.pak", "wrong"},
+                                                      {"Archive.ini", "wrong"}}));
+    }
+    ApplyRun run = ApplyInDialog("game");
+    EXPECT_EQ(run.result, 1) << "line " << c.line;
+    ExpectRowsAround(3, c.line);
+    EXPECT_TRUE(HostBoxes().empty()) << "line " << c.line;
+    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
+    EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << c.line;
+  }
+}
+
+enum Failure {
+  WRITE_FAILS,
+  WRITE_SHORT,
+  TARGET_READ_ONLY,
+  TARGET_HELD,
+  NO_SOURCE,
+  NO_BUFFER,
+  READ_FAILS,
+  READ_SHORT,
+};
+
+TEST_F(ApplyTest, AFailingRowStopsTheCopyWithItsErrorBox) {
+  struct Case {
+    int line;
+    Failure failure;
+    bool targetOpened;  // the failure comes at or after the open
+  } cases[] = {
+      {__LINE__, WRITE_FAILS, true},       {__LINE__, WRITE_SHORT, true},
+      {__LINE__, TARGET_READ_ONLY, false}, {__LINE__, TARGET_HELD, false},
+      {__LINE__, NO_SOURCE, false},        {__LINE__, NO_BUFFER, false},
+      {__LINE__, READ_FAILS, false},       {__LINE__, READ_SHORT, false},
+  };
+  for (const Case& c : cases) {
+    for (int failed = 0; failed < 3; ++failed) {
+      int line = c.line * 10 + failed;  // the case's line and the failing row
+      HostResetPlatform();
+      for (int row = 0; row < 3; ++row) {
+        chmod(Target(row).c_str(), 0644);
+        WriteBytes(Target(row), OLD_BYTES[row]);
+      }
+      LooseSources();
+      int held = 0;
+      // With loose sources each row makes two allocations (the source's
+      // record, then the data buffer), one read and one write.
+      unsigned row = static_cast<unsigned>(failed);
+      switch (c.failure) {
+        case WRITE_FAILS: HostFailCall(HOST_CALL_WRITE, row + 1, ERROR_DISK_FULL); break;
+        case WRITE_SHORT: HostShortCall(HOST_CALL_WRITE, row + 1, 2); break;
+        case TARGET_READ_ONLY: chmod(Target(failed).c_str(), 0444); break;
+        case TARGET_HELD: held = HostHoldFile(Target(failed).c_str(), GENERIC_READ | GENERIC_WRITE, 0); break;
+        case NO_SOURCE: unlink(NAMES[failed]); break;
+        case NO_BUFFER: HostFailCall(HOST_CALL_ALLOC, 2 * row + 2); break;
+        case READ_FAILS: HostFailCall(HOST_CALL_READ, row + 1); break;
+        case READ_SHORT: HostShortCall(HOST_CALL_READ, row + 1, 3); break;
+      }
+      ApplyRun run = ApplyInDialog("game");
+      HostReleaseFile(held);
+      EXPECT_EQ(run.result, 0) << "line " << line;
+      ExpectOneErrorBox(run.owner, NAMES[failed], line);
+      ExpectRowsAround(failed, line);
+      std::string left = Contents(Target(failed));
+      if (c.failure == WRITE_FAILS) {
+        EXPECT_EQ(left, "") << "line " << line;
+      }
+      if (c.failure == WRITE_SHORT) {
+        EXPECT_EQ(left, NewBytes(failed).substr(0, 2)) << "line " << line;
+      }
+      if (!c.targetOpened) {
+        EXPECT_EQ(left, OLD_BYTES[failed]) << "line " << line;
+      }
+      for (int later = failed + 1; later < 3; ++later) {
+        EXPECT_EQ(HostOpenAttempts(("game\\" + std::string(NAMES[later])).c_str()), 0u)
+            << "line " << line << ": a later row was tried";
+      }
+      EXPECT_EQ(HostOpenHandles(), 0u) << "line " << line;
+      EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << line;
+    }
+  }
+}
+
+TEST_F(ApplyTest, AMissingInstallFolderFailsTheFirstRow) {
+  LooseSources();
+  ApplyRun run = ApplyInDialog("no such folder");
+  EXPECT_EQ(run.result, 0);
+  ExpectOneErrorBox(run.owner, "patch110.dat", __LINE__);
+  EXPECT_FALSE(Exists("no such folder"));
+}
+
+TEST_F(ApplyTest, TargetPathsArePassedOnAsFormedAndNeverOverrunTheirBuffer) {
+  LooseSources();
+  ApplyRun run = ApplyInDialog("game\\");
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(HostOpenAttempts("game\\\\patch110.dat"), 1u) << "a trailing backslash stays";
+  ExpectRowsAround(3, __LINE__);
+
+  // 246 bytes of folder, a backslash and a twelve-byte name fill all 260
+  // bytes with the NUL; one byte more cannot be formed.
+  std::string fits(246, 'f');
+  MakeFolder(fits);
+  HostResetPlatform();
+  run = ApplyInDialog(fits);
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(Contents(fits + "/patch110.dat"), NewBytes(0));
+
+  std::string tooLong(247, 'g');
+  MakeFolder(tooLong);
+  HostResetPlatform();
+  run = ApplyInDialog(tooLong);
+  EXPECT_EQ(run.result, 0);
+  ExpectOneErrorBox(run.owner, "patch110.dat", __LINE__);
+  EXPECT_EQ(HostCallCount(HOST_CALL_OPEN), 0u) << "nothing is opened for a path that does not fit";
+  EXPECT_FALSE(Exists(tooLong + "/patch110.dat"));
+}
+
+TEST_F(ApplyTest, AnEmptySourceEmptiesItsTarget) {
+  LooseSources();
+  WriteBytes("InstData.pak", "");
+  ApplyRun run = ApplyInDialog("game");
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(Contents(Target(1)), "");
+  EXPECT_EQ(Contents(Target(0)), NewBytes(0));
+  EXPECT_EQ(Contents(Target(2)), NewBytes(2));
+}
+
+TEST_F(ApplyTest, TheCurrentDirectoryAsInstallFolderRewritesEachFileWithItsOwnBytes) {
+  LooseSources();
+  ApplyRun run = ApplyInDialog(dir_);
+  EXPECT_EQ(run.result, 1);
+  for (int row = 0; row < 3; ++row) EXPECT_EQ(Contents(NAMES[row]), NewBytes(row)) << row;
+  EXPECT_TRUE(HostBoxes().empty());
+}
+
+TEST(ApplyTables, TheUpdateFileSetRowForRow) {
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_STREQ(g_sourceNames[row], NAMES[row]);
+    EXPECT_STREQ(g_targetNames[row], NAMES[row]);
+  }
+  EXPECT_EQ(g_sourceNames[3], nullptr);
+  EXPECT_EQ(g_targetNames[3], nullptr);
+  EXPECT_STREQ(g_archiveName, "UpdateData.dat");
+}
+
+}  // namespace
