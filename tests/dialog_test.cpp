@@ -1,0 +1,162 @@
+// The update dialog's procedure, run by the host dialog model.
+#include <string.h>
+
+#include "delivery/apply.h"
+#include "dialog/update_dialog.h"
+#include "driver/driver.h"
+#include "support.h"
+#include "update_template.h"
+
+namespace {
+
+const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+
+TEST(VersionText, FourDigitsWithAPointAndAStarBeyond9999) {
+  struct Case {
+    int line;
+    DWORD version;
+    const char* text;
+  } cases[] = {
+      {__LINE__, 1000, "1.000"}, {__LINE__, 1100, "1.100"}, {__LINE__, 1234, "1.234"},
+      {__LINE__, 999, "0.999"},  {__LINE__, 7, "0.007"},    {__LINE__, 0, "0.000"},
+      {__LINE__, 9999, "9.999"}, {__LINE__, 10000, "*.000"}, {__LINE__, 12345, "*.345"},
+      {__LINE__, 4294967295u, "*.295"},
+  };
+  for (const Case& c : cases) {
+    char text[VERSION_TEXT_SIZE + 2];
+    memset(text, 'Z', sizeof text);
+    FormatVersionText(c.version, text);
+    EXPECT_STREQ(text, c.text) << "line " << c.line;
+    EXPECT_EQ(text[VERSION_TEXT_SIZE], 'Z') << "line " << c.line << ": wrote past the text";
+  }
+}
+
+class DialogTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    DefineUpdateDialog();
+    MakeFolder("game");
+    for (const char* name : NAMES) WriteBytes(name, std::string("new ") + name);
+    strcpy(g_installFolder, "game");
+    g_installedVersion = 1000;
+  }
+
+  static INT_PTR Run(const std::vector<HostInput>& inputs) {
+    HostScriptDialog(inputs);
+    return DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
+  }
+
+  static const HostDialogRun& LastRun() { return HostDialogRuns().back(); }
+
+  static void ExpectAllFalse() {
+    for (INT_PTR result : LastRun().procResults) EXPECT_EQ(result, FALSE);
+  }
+
+  static bool Copied() { return Exists("game/patch110.dat"); }
+};
+
+HostInput Command(WPARAM wParam) { return HostInput{HOST_INPUT_MESSAGE, WM_COMMAND, wParam, 0}; }
+HostInput Key(HostInputKind kind) { return HostInput{kind, 0, 0, 0}; }
+
+TEST_F(DialogTest, InitialisationShowsTheVersionTextAndTheFolderInPlaceOfThePlaceholders) {
+  struct Case {
+    int line;
+    DWORD version;
+    const char* folder;
+    const char* text;
+  } cases[] = {
+      {__LINE__, 1000, "C:\\Program Files\\Game", "1.000"},
+      {__LINE__, 1100, "D:\\\x83\x5C\x95\x5C\\", "1.100"},  // trail bytes 0x5C, a trailing backslash
+      {__LINE__, 0, "%USERPROFILE%\\game", "0.000"},
+      {__LINE__, 10000, "x", "*.000"},
+  };
+  for (const Case& c : cases) {
+    HostResetPlatform();
+    DefineUpdateDialog();
+    g_installedVersion = c.version;
+    strcpy(g_installFolder, c.folder);
+    EXPECT_EQ(Run({Command(IDCANCEL)}), 0) << "line " << c.line;
+    const HostDialogRun& run = LastRun();
+    ASSERT_EQ(run.shownTexts.size(), 11u);
+    EXPECT_EQ(run.shownTexts[VERSION_CONTROL], c.text) << "line " << c.line;
+    EXPECT_EQ(run.shownTexts[FOLDER_CONTROL], c.folder) << "line " << c.line;
+    EXPECT_EQ(run.param, 0);
+    ExpectAllFalse();
+  }
+}
+
+TEST_F(DialogTest, CommandsCountOnlyAsWholeValues) {
+  const WPARAM notified = static_cast<WPARAM>(1) << 16;
+  struct Case {
+    int line;
+    std::vector<HostInput> inputs;
+    INT_PTR result;  // -1: the dialog never ended
+    bool copied;
+    size_t boxes;
+  } cases[] = {
+      {__LINE__, {Command(IDCANCEL)}, 0, false, 0},
+      {__LINE__, {Key(HOST_INPUT_ESCAPE)}, 0, false, 0},
+      {__LINE__, {Key(HOST_INPUT_CLOSE)}, 0, false, 0},
+      {__LINE__, {Key(HOST_INPUT_ENTER)}, 1, true, 1},
+      {__LINE__, {Command(IDOK)}, 1, true, 1},
+      {__LINE__, {Command(IDOK | notified), Command(IDCANCEL | notified)}, -1, false, 0},
+      {__LINE__, {Command(IDOK | notified), Command(IDCANCEL)}, 0, false, 0},
+      {__LINE__, {Command(3), Command(0), Command(1000)}, -1, false, 0},
+      {__LINE__, {HostInput{HOST_INPUT_MESSAGE, 0x0200, IDOK, 0},
+                  HostInput{HOST_INPUT_MESSAGE, WM_COMMAND | 0x10000u, IDOK, 0}}, -1, false, 0},  // WM_COMMAND only in the low half
+  };
+  for (const Case& c : cases) {
+    HostResetPlatform();
+    DefineUpdateDialog();
+    unlink("game/patch110.dat");
+    EXPECT_EQ(Run(c.inputs), c.result) << "line " << c.line;
+    EXPECT_EQ(Copied(), c.copied) << "line " << c.line;
+    EXPECT_EQ(HostBoxes().size(), c.boxes) << "line " << c.line;
+    EXPECT_EQ(LastRun().endDialogCalls, c.result == -1 ? 0u : 1u) << "line " << c.line;
+    ExpectAllFalse();
+  }
+}
+
+TEST_F(DialogTest, AnAppliedUpdateShowsOnlyTheCompletionMessageThenEndsWithOne) {
+  EXPECT_EQ(Run({Key(HOST_INPUT_ENTER)}), 1);
+  const std::vector<HostBox>& boxes = HostBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, Cp932("更新は完了しました。"));
+  EXPECT_EQ(boxes[0].caption, Cp932("ルミナリオ！ アップデート Ver1.10"));
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+  EXPECT_EQ(boxes[0].owner, LastRun().window);
+  for (const char* name : NAMES) {
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(std::string("game/") + name, &bytes));
+    EXPECT_EQ(bytes, std::string("new ") + name);
+  }
+  ExpectAllFalse();
+}
+
+// The outcome box comes while the dialog is still up: it has not ended yet.
+void ExpectDialogNotEnded(const HostBox&, void*) {
+  ASSERT_FALSE(HostDialogRuns().empty());
+  EXPECT_EQ(HostDialogRuns().back().endDialogCalls, 0u);
+}
+
+TEST_F(DialogTest, AFailedCopyShowsTheErrorBoxThenTheFailureMessageThenEndsWithZero) {
+  unlink("InstData.pak");
+  HostSetBoxHook(ExpectDialogNotEnded, nullptr);
+  EXPECT_EQ(Run({Command(IDOK)}), 0);
+  const std::vector<HostBox>& boxes = HostBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  HWND dialog = LastRun().window;
+  EXPECT_EQ(boxes[0].text, Cp932("ファイルが書き込めません。[InstData.pak]"));
+  EXPECT_EQ(boxes[0].caption, Cp932("エラー"));
+  EXPECT_EQ(boxes[0].owner, dialog);
+  EXPECT_EQ(boxes[1].text,
+            Cp932("更新ファイル書き込みに失敗しました。ゲームが起動されている場合は、終了してから再度実行して下さい。"));
+  EXPECT_EQ(boxes[1].caption, Cp932("ルミナリオ！ アップデート Ver1.10"));
+  EXPECT_EQ(boxes[1].type, static_cast<UINT>(MB_OK));
+  EXPECT_EQ(boxes[1].owner, dialog);
+  EXPECT_TRUE(Copied()) << "the row before the failure stays written";
+  ExpectAllFalse();
+}
+
+}  // namespace

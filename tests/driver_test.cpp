@@ -1,0 +1,292 @@
+// WinMain over the host models: the installation record as the game's
+// installer may leave it, what the user sees, and what is recorded.
+#include <string.h>
+
+#include "delivery/apply.h"
+#include "driver/driver.h"
+#include "support.h"
+#include "update_template.h"
+
+namespace {
+
+const char KEY[] = "Software\\Lanternfly\\luminario";
+const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+const std::string APPLIED("\x4c\x04\x00\x00", 4);
+
+// What a box says, as a letter: N not installed, Q already updated,
+// R registry error, C completion, F failure, E the applier's error box.
+struct BoxText {
+  char code;
+  const char* text;
+  bool driver;  // the driver's own boxes have no owner
+  UINT type;
+};
+const BoxText BOX_TEXTS[] = {
+    {'N', "ルミナリオ！がインストールされていません。インストールが終了してから再度アップデートを行って下さいませ。", true, MB_OK},
+    {'Q', "既にこのバージョンのアップデートは終了しています。\n上書きアップデートしますか？", true, MB_OKCANCEL},
+    {'R', "レジストリエラー", true, MB_OK},
+    {'C', "更新は完了しました。", false, MB_OK},
+    {'F', "更新ファイル書き込みに失敗しました。ゲームが起動されている場合は、終了してから再度実行して下さい。", false, MB_OK},
+};
+
+std::string Bytes(const char* text) { return std::string(text, strlen(text) + 1); }
+std::string Le32(uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                     static_cast<char>(v >> 24)};
+}
+
+class DriverTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    MakeFolder("game");
+    for (const char* name : NAMES) WriteBytes(name, std::string("new ") + name);
+  }
+
+  // Starts the program as a new process would: globals zero, the dialog
+  // template present, the user's input scripted.
+  static int Start(const std::vector<HostInput>& inputs = {{HOST_INPUT_ENTER, 0, 0, 0}}) {
+    memset(g_installFolder, 0, sizeof g_installFolder);
+    g_installedVersion = 0;
+    DefineUpdateDialog();
+    HostScriptDialog(inputs);
+    int code = WinMain(nullptr, nullptr, const_cast<LPSTR>("ignored args"), 1);
+    EXPECT_FALSE(HostMutexExists(g_mutexName)) << "the mutex outlived the run";
+    return code;
+  }
+
+  // The boxes shown, as letters; fails on any box whose caption, type or
+  // owner is not the one its text calls for.
+  static std::string BoxCodes() {
+    std::string codes;
+    for (const HostBox& box : HostBoxes()) {
+      char code = '?';
+      for (const BoxText& known : BOX_TEXTS) {
+        if (box.text != Cp932(known.text)) continue;
+        code = known.code;
+        EXPECT_EQ(box.caption, Cp932("ルミナリオ！ アップデート Ver1.10")) << code;
+        EXPECT_EQ(box.type, known.type) << code;
+        if (known.driver) {
+          EXPECT_EQ(box.owner, nullptr) << code;
+        } else {
+          EXPECT_NE(box.owner, nullptr) << code;
+        }
+      }
+      if (box.caption == Cp932("エラー")) code = 'E';
+      codes += code;
+    }
+    return codes;
+  }
+
+  static bool VersionValue(DWORD* type, std::string* bytes) {
+    return HostRegGetValue(KEY, "Version", type, bytes);
+  }
+};
+
+struct RecordCase {
+  int line;
+  bool key;
+  const char* folderNote;  // what the InstallFolder value is
+  bool hasFolder;
+  std::string folder;      // raw bytes of the value
+  bool hasVersion;
+  DWORD versionType;
+  std::string version;     // raw bytes of the value
+  int answer;              // to the already-updated question
+  const char* boxes;       // as BoxCodes() spells them
+  const char* versionText; // shown in the dialog; null: no dialog
+  bool recorded;           // Version is REG_BINARY 4C 04 00 00 afterwards
+};
+
+TEST_F(DriverTest, TheInstallationRecordDecidesWhatTheUserSeesAndWhatIsRecorded) {
+  const std::string game = Bytes("game");
+  const RecordCase cases[] = {
+      {__LINE__, false, "no key", false, "", false, 0, "", IDOK, "N", nullptr, false},
+      {__LINE__, true, "missing", false, "", false, 0, "", IDOK, "N", nullptr, false},
+      {__LINE__, true, "empty", true, Bytes(""), false, 0, "", IDOK, "N", nullptr, false},
+      {__LINE__, true, "261 bytes", true, std::string(260, 'x') + '\0', false, 0, "", IDOK, "N", nullptr, false},
+      {__LINE__, true, "260 bytes, no NUL", true, std::string(260, 'x'), false, 0, "", IDOK, "N", nullptr, false},
+      {__LINE__, true, "game", true, game, false, 0, "", IDOK, "C", "1.000", true},
+      {__LINE__, true, "no NUL stored", true, "game", false, 0, "", IDOK, "C", "1.000", true},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, Le32(1099), IDOK, "C", "1.099", true},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, "", IDOK, "C", "0.000", true},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, "\x4c\x04", IDOK, "QC", "1.100", true},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, "\x4c\x04", IDCANCEL, "Q", nullptr, false},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, Le32(1100), IDCANCEL, "Q", nullptr, false},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, Le32(1100), IDOK, "QC", "1.100", true},
+      {__LINE__, true, "game", true, game, true, REG_DWORD, Le32(1100), IDOK, "QC", "1.100", true},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, Le32(4294967295u), IDOK, "QC", "*.295", true},
+      {__LINE__, true, "game", true, game, true, REG_BINARY, Le32(1100) + Le32(0), IDOK, "C", "1.000", true},
+      {__LINE__, true, "game", true, game, true, REG_SZ, "12", IDOK, "QC", "*.849", true},  // 0x3231
+  };
+  for (const RecordCase& c : cases) {
+    HostResetPlatform();
+    for (const char* name : NAMES) unlink((std::string("game/") + name).c_str());
+    if (c.key) HostRegCreateKey(KEY);
+    if (c.hasFolder) HostRegSetValue(KEY, "InstallFolder", REG_SZ, c.folder.data(), static_cast<DWORD>(c.folder.size()));
+    if (c.hasVersion) HostRegSetValue(KEY, "Version", c.versionType, c.version.data(), static_cast<DWORD>(c.version.size()));
+    HostQueueBoxAnswer(c.answer);
+
+    EXPECT_EQ(Start(), 0) << "line " << c.line;
+    EXPECT_EQ(BoxCodes(), c.boxes) << "line " << c.line << " (" << c.folderNote << ")";
+    const std::vector<HostDialogRun>& runs = HostDialogRuns();
+    EXPECT_EQ(runs.size(), c.versionText ? 1u : 0u) << "line " << c.line;
+    if (c.versionText && runs.size() == 1) {
+      EXPECT_EQ(runs[0].shownTexts[VERSION_CONTROL], c.versionText) << "line " << c.line;
+      EXPECT_EQ(runs[0].shownTexts[FOLDER_CONTROL], "game") << "line " << c.line;
+      EXPECT_EQ(runs[0].templateId, IDD_UPDATE);
+      EXPECT_EQ(runs[0].owner, nullptr);
+      EXPECT_EQ(runs[0].param, 0);
+    }
+    DWORD type = 0;
+    std::string bytes;
+    bool has = VersionValue(&type, &bytes);
+    if (c.recorded) {
+      EXPECT_TRUE(has && type == REG_BINARY && bytes == APPLIED) << "line " << c.line;
+    } else {
+      EXPECT_EQ(has, c.hasVersion) << "line " << c.line;
+      if (has) {
+        EXPECT_TRUE(type == c.versionType && bytes == c.version) << "line " << c.line;
+      }
+    }
+    EXPECT_EQ(HostRegKeyExists(KEY), c.key) << "line " << c.line << ": the key is never made";
+    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
+    EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << c.line;
+  }
+}
+
+TEST_F(DriverTest, TheLongestFolderIsTakenWhole) {
+  // 259 bytes, in two folders: no single name may be that long here.
+  std::string outer(200, 'p');
+  std::string folder = outer + "\\" + std::string(58, 'q');
+  MakeFolder(outer);
+  MakeFolder(outer + "/" + std::string(58, 'q'));
+  ASSERT_EQ(folder.size(), 259u);
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, folder.c_str(), 260);
+  EXPECT_EQ(Start({{HOST_INPUT_ESCAPE, 0, 0, 0}}), 0);
+  ASSERT_EQ(HostDialogRuns().size(), 1u);
+  EXPECT_EQ(HostDialogRuns()[0].shownTexts[FOLDER_CONTROL], folder);
+  EXPECT_EQ(BoxCodes(), "");
+}
+
+TEST_F(DriverTest, AKeyThatRefusesWritingCountsAsNotInstalled) {
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegDenyWrite(KEY);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_EQ(BoxCodes(), "N");
+  EXPECT_TRUE(HostDialogRuns().empty());
+}
+
+TEST_F(DriverTest, QuitOrAFailedUpdateRecordsNothing) {
+  struct Case {
+    int line;
+    std::vector<HostInput> inputs;
+    bool removeSource;
+    const char* boxes;
+  } cases[] = {
+      {__LINE__, {{HOST_INPUT_ESCAPE, 0, 0, 0}}, false, ""},
+      {__LINE__, {{HOST_INPUT_CLOSE, 0, 0, 0}}, false, ""},
+      {__LINE__, {{HOST_INPUT_MESSAGE, WM_COMMAND, IDCANCEL, 0}}, false, ""},
+      {__LINE__, {{HOST_INPUT_ENTER, 0, 0, 0}}, true, "EF"},
+  };
+  for (const Case& c : cases) {
+    HostResetPlatform();
+    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+    HostRegSetValue(KEY, "Version", REG_BINARY, "\xe8\x03\x00\x00", 4);
+    if (c.removeSource) unlink("Archive.ini");
+    EXPECT_EQ(Start(c.inputs), 0) << "line " << c.line;
+    EXPECT_EQ(BoxCodes(), c.boxes) << "line " << c.line;
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(VersionValue(&type, &bytes));
+    EXPECT_EQ(bytes, std::string("\xe8\x03\x00\x00", 4)) << "line " << c.line;
+    if (c.removeSource) WriteBytes("Archive.ini", "new Archive.ini");
+  }
+}
+
+struct Observed {
+  unsigned handles;
+  bool mutexHeld;
+};
+
+void ObserveDuringDialog(size_t, void* context) {
+  Observed* seen = static_cast<Observed*>(context);
+  seen->handles = HostOpenHandles();
+  seen->mutexHeld = HostMutexExists("RZUPDATE Ver0.10");
+}
+
+TEST_F(DriverTest, TheMutexIsHeldThroughTheRunAndTheKeyIsClosedWhileTheDialogRuns) {
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  Observed seen = {99, false};
+  HostSetDialogHook(ObserveDuringDialog, &seen);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_TRUE(seen.mutexHeld);
+  EXPECT_EQ(seen.handles, 1u) << "only the mutex is open while the dialog is up";
+}
+
+TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
+  struct Case {
+    int line;
+    bool denied;  // the first copy runs with more rights
+  } cases[] = {{__LINE__, false}, {__LINE__, true}};
+  for (const Case& c : cases) {
+    HostResetPlatform();
+    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+    if (c.denied) {
+      HostMutexDenied(g_mutexName);
+    } else {
+      HostMutexHeldElsewhere(g_mutexName);
+    }
+    memset(g_installFolder, 0, sizeof g_installFolder);
+    DefineUpdateDialog();
+    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0) << "line " << c.line;
+    EXPECT_TRUE(HostBoxes().empty()) << "line " << c.line;
+    EXPECT_TRUE(HostDialogRuns().empty()) << "line " << c.line;
+    EXPECT_EQ(HostCallCount(HOST_CALL_REG_OPEN), 0u) << "line " << c.line << ": nothing is read";
+    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
+  }
+  // A mutex refused for any other reason: the run goes on without a guard.
+  HostResetPlatform();
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostFailCall(HOST_CALL_MUTEX, 1, ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_EQ(BoxCodes(), "C");
+}
+
+void DeleteTheKey(size_t, void*) { HostRegDeleteKey("Software\\Lanternfly\\luminario"); }
+
+TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItShould) {
+  // The key deleted while the dialog is up: the registry error, no new key.
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostSetDialogHook(DeleteTheKey, nullptr);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_EQ(BoxCodes(), "CR");
+  EXPECT_FALSE(HostRegKeyExists(KEY));
+
+  // The write refused: nothing is said.
+  HostResetPlatform();
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostFailCall(HOST_CALL_REG_SET, 1);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_EQ(BoxCodes(), "C");
+  EXPECT_FALSE(VersionValue(nullptr, nullptr));
+
+  // The dialog cannot be shown: nothing written, nothing said.
+  HostResetPlatform();
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostFailCall(HOST_CALL_DIALOG, 1);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_EQ(BoxCodes(), "");
+  EXPECT_FALSE(VersionValue(nullptr, nullptr));
+
+  // The question cannot be shown: its answer is no Cancel, so on it goes.
+  HostResetPlatform();
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegSetValue(KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
+  HostFailCall(HOST_CALL_BOX, 1);
+  EXPECT_EQ(Start(), 0);
+  EXPECT_EQ(BoxCodes(), "C");
+  EXPECT_EQ(HostDialogRuns().size(), 1u);
+}
+
+}  // namespace
