@@ -16,9 +16,33 @@ bool IsOpen(HANDLE file) { return file != NULL && file != INVALID_HANDLE_VALUE; 
 
 void FreeBlock(LPCVOID block) { GlobalFree(GlobalHandle(block)); }
 
-// The part of name after its last backslash byte.  Every 0x5C counts, also
-// the trail byte of a two-byte character, as the archive's names are bare.
-LPCSTR LookupKey(LPCSTR name) {
+}  // namespace
+
+DWORD ArchiveNameWidth(BYTE format) {
+  return format == ARCHIVE_LONG_FORMAT ? ARCHIVE_LONG_NAME : ARCHIVE_SHORT_NAME;
+}
+
+// The count comes from the file: an index whose size does not fit in 32
+// bits cannot be read, and the size wrapped would overrun its buffer.
+BOOL ArchiveIndexSize(DWORD count, DWORD width, DWORD* size) {
+  unsigned long long wide = static_cast<unsigned long long>(count) * (width + ARCHIVE_PAIR_SIZE);
+  if (wide > 0xFFFFFFFFull) return FALSE;
+  *size = static_cast<DWORD>(wide);
+  return TRUE;
+}
+
+// A field with no NUL inside it holds a name that did not fit, so it
+// matches no key: a cut name could stand for another file.
+BOOL ArchiveFieldMatches(const BYTE* field, DWORD width, LPCSTR key) {
+  for (DWORD i = 0; i < width; ++i) {
+    if (field[i] == 0) return lstrcmpiA(reinterpret_cast<LPCSTR>(field), key) == 0;
+  }
+  return FALSE;
+}
+
+// Every 0x5C counts, also the trail byte of a two-byte character, as the
+// archive's names are bare.
+LPCSTR ArchiveLookupKey(LPCSTR name) {
   LPCSTR key = name;
   for (LPCSTR p = name; *p; ++p) {
     if (*p == '\\') key = p + 1;
@@ -26,20 +50,8 @@ LPCSTR LookupKey(LPCSTR name) {
   return key;
 }
 
-// Compares a name field with the key within the field's width.  A field
-// with no NUL inside it holds a name that did not fit, so it matches no
-// key: a cut name could stand for another file.
-bool FieldMatches(const BYTE* field, DWORD width, LPCSTR key) {
-  for (DWORD i = 0; i < width; ++i) {
-    if (field[i] == 0) return lstrcmpiA(reinterpret_cast<LPCSTR>(field), key) == 0;
-  }
-  return false;
-}
-
-}  // namespace
-
 DWORD SeekArchiveEntry(PatchSource* source, LPCSTR name) {
-  LPCSTR key = LookupKey(name);
+  LPCSTR key = ArchiveLookupKey(name);
 
   // A short or failed read of the header or index is not looked at: the
   // buffers start zero-filled, so what the archive lacks reads as zeros,
@@ -52,12 +64,9 @@ DWORD SeekArchiveEntry(PatchSource* source, LPCSTR name) {
   DWORD count = ReadLittle32(header + 12);
   FreeBlock(header);
 
-  DWORD width = format == ARCHIVE_LONG_FORMAT ? ARCHIVE_LONG_NAME : ARCHIVE_SHORT_NAME;
-  // The count comes from the file: an index whose size does not fit in
-  // 32 bits cannot be read, and the size wrapped would overrun the buffer.
-  unsigned long long wide = static_cast<unsigned long long>(count) * (width + ARCHIVE_PAIR_SIZE);
-  if (wide > 0xFFFFFFFFull) return 0;
-  DWORD indexSize = static_cast<DWORD>(wide);
+  DWORD width = ArchiveNameWidth(format);
+  DWORD indexSize = 0;
+  if (!ArchiveIndexSize(count, width, &indexSize)) return 0;
 
   BYTE* index = static_cast<BYTE*>(GlobalAlloc(GPTR, indexSize));
   if (index == NULL) return 0;
@@ -65,7 +74,7 @@ DWORD SeekArchiveEntry(PatchSource* source, LPCSTR name) {
 
   DWORD found = count;
   for (DWORD i = 0; i < count; ++i) {
-    if (FieldMatches(index + i * width, width, key)) {
+    if (ArchiveFieldMatches(index + i * width, width, key)) {
       found = i;
       break;
     }

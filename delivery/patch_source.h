@@ -48,6 +48,19 @@ BOOL WaitPatchSource(PatchSource* source);
 // Closes the source's file and gives the record back.
 void ClosePatchSource(PatchSource* source);
 
+// The archive layout, shared with the tools that make and check archives.
+// The width of a name field for a format character.
+DWORD ArchiveNameWidth(BYTE format);
+// The index size of count entries of that width; FALSE when it does not
+// fit in 32 bits.
+BOOL ArchiveIndexSize(DWORD count, DWORD width, DWORD* size);
+// Whether the lookup key matches the name field, compared within the
+// field's width.  A field with no NUL inside it matches nothing.
+BOOL ArchiveFieldMatches(const BYTE* field, DWORD width, LPCSTR key);
+// The part of a requested name that the archive is searched for: what
+// follows its last 0x5C byte, or all of it.
+LPCSTR ArchiveLookupKey(LPCSTR name);
+
 // Looks name up in the archive that source->file has just opened, at byte
 // 0.  Returns the entry's size with the file positioned at its first byte,
 // or 0: no such name, an empty index, an entry of size 0, a refused move,

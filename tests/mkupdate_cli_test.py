@@ -1,0 +1,200 @@
+#!/usr/bin/python3
+"""mkupdate as whoever ships the update uses it.  Archives for list, check
+and extract are written byte by byte here, not by pack, so that a fault
+shared by the tool's writer and reader cannot hide."""
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+MKUPDATE = sys.argv.pop(1)
+SET = ["patch110.dat", "InstData.pak", "Archive.ini"]
+
+
+def archive(entries, data, fmt=0x32, count=None, reserved=b"\0" * 11):
+    """entries: (name bytes, offset, size); names padded to the layout's width."""
+    width = 32 if fmt == 0x32 else 16
+    out = reserved + bytes([fmt]) + struct.pack("<I", len(entries) if count is None else count)
+    out += b"".join(name[:width].ljust(width, b"\0") for name, _, _ in entries)
+    out += b"".join(struct.pack("<iI", offset, size) for _, offset, size in entries)
+    return out + data
+
+
+def good_archive(fmt=0x32):
+    return archive([(b"patch110.dat", 0, 4), (b"InstData.pak", 4, 3), (b"Archive.ini", 7, 2)],
+                   b"PPPPIIIAA", fmt)
+
+
+class Cli(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def run_tool(self, *args):
+        done = subprocess.run([MKUPDATE, *args], cwd=self.dir, capture_output=True, timeout=60)
+        return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
+
+    def test_help_on_every_command(self):
+        for command in ["pack", "list", "extract", "check"]:
+            code, out, _ = self.run_tool(command, "--help")
+            self.assertEqual(code, 0, command)
+            self.assertIn("usage: mkupdate " + command, out)
+        code, _, err = self.run_tool("frobnicate")
+        self.assertEqual(code, 2)
+        self.assertIn("unknown command", err)
+
+    def test_pack_lays_out_header_index_and_data_in_order(self):
+        for layout, fmt, width in [("long", 0x32, 32), ("short", 0x31, 16)]:
+            files = [self.write(n, d) for n, d in [("Archive.ini", b"ini!"), ("patch110.dat", b"P" * 5)]]
+            args = ["pack", "-o", "out.dat"] + (["--layout", layout] if layout == "short" else []) + files
+            code, _, err = self.run_tool(*args)
+            self.assertEqual(code, 0, err)
+            with open(self.path("out.dat"), "rb") as f:
+                got = f.read()
+            expected = archive([(b"Archive.ini", 0, 4), (b"patch110.dat", 4, 5)], b"ini!PPPPP", fmt)
+            self.assertEqual(got, expected, layout)
+            self.assertEqual(len(got), 16 + 2 * (width + 8) + 9)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["Archive.ini", "out.dat", "patch110.dat"])
+
+    def test_pack_refuses_what_the_updater_could_not_use(self):
+        self.write("patch110.dat", b"p")
+        self.write("PATCH110.DAT", b"q")
+        self.write("empty.dat", b"")
+        self.write("a_name_of_sixteen.dat", b"x")
+        self.write("back\\slash.dat", b"x")
+        self.write("表.dat", b"x")  # its second code page 932 byte is 0x5C
+        cases = [
+            (["missing.dat"], "missing.dat"),
+            (["empty.dat"], "empty.dat"),
+            (["--layout", "short", "a_name_of_sixteen.dat"], "a_name_of_sixteen.dat"),
+            (["back\\slash.dat"], "back\\slash.dat"),
+            (["表.dat"], "表.dat"),
+            (["patch110.dat", "PATCH110.DAT"], "PATCH110.DAT"),
+            (["patch110.dat", os.path.join(self.dir, "patch110.dat")], "patch110.dat"),
+        ]
+        for args, culprit in cases:
+            before = sorted(os.listdir(self.dir))
+            code, _, err = self.run_tool("pack", "-o", "UpdateData.dat", *args)
+            self.assertEqual(code, 1, args)
+            self.assertIn(culprit, err, args)
+            self.assertEqual(sorted(os.listdir(self.dir)), before, "nothing is left behind: %s" % args)
+        code, _, err = self.run_tool("pack", "--layout", "medium", "-o", "x", "patch110.dat")
+        self.assertEqual(code, 2)
+
+    def test_pack_refuses_an_archive_past_32_bit_offsets(self):
+        with open(self.path("big.dat"), "wb") as f:
+            f.truncate(0x80000000)  # sparse: nothing is written
+        self.write("patch110.dat", b"p")
+        code, _, err = self.run_tool("pack", "-o", "UpdateData.dat", "big.dat", "patch110.dat")
+        self.assertEqual(code, 1)
+        self.assertIn("patch110.dat", err)
+        self.assertIn("32-bit", err)
+        self.assertFalse(os.path.exists(self.path("UpdateData.dat")))
+
+    def test_a_failed_pack_keeps_the_archive_that_was_there(self):
+        self.write("UpdateData.dat", b"the shipped archive")
+        self.write("empty.dat", b"")
+        code, _, _ = self.run_tool("pack", "-o", "UpdateData.dat", "empty.dat")
+        self.assertEqual(code, 1)
+        with open(self.path("UpdateData.dat"), "rb") as f:
+            self.assertEqual(f.read(), b"the shipped archive")
+
+    def test_list_flags_each_trap(self):
+        data = b"0123456789"
+        fixture = archive([
+            (b"patch110.dat", 0, 4),
+            (b"PATCH110.dat", 4, 2),     # shadowed by 0
+            (b"zero.dat", 0, 0),         # empty
+            (b"far.dat", 8, 100),        # past the end
+            (b"N" * 32, 0, 1),           # no NUL
+            (b"sub\\x.dat", 0, 1),       # backslash
+            (b"\x83\x5c.dat", 0, 1),     # ソ: a 0x5C trail byte
+        ], data)
+        self.write("a.dat", fixture)
+        code, out, err = self.run_tool("list", "--json", "a.dat")
+        self.assertEqual(code, 0, err)
+        listing = json.loads(out)
+        self.assertEqual((listing["layout"], listing["entries"], listing["dataStart"]), ("long", 7, 16 + 7 * 40))
+        flags = [row["flags"] for row in listing["rows"]]
+        self.assertEqual(flags, [[], ["shadowed"], ["empty"], ["past-end"], ["no-nul"], ["backslash"], ["backslash"]])
+        self.assertEqual(listing["rows"][1]["shadowedBy"], 0)
+        self.assertEqual(listing["rows"][6]["name"], "ソ.dat")
+        self.assertEqual((listing["rows"][3]["start"], listing["rows"][3]["end"]), (296 + 8, 296 + 108))
+        code, text, _ = self.run_tool("list", "a.dat")
+        self.assertEqual(code, 0)
+        self.assertIn("long layout", text)
+        self.assertIn("7 entries", text)
+        for word in ["shadowed", "empty", "past-end", "no-nul", "backslash"]:
+            self.assertIn(word, text)
+
+    def test_check_passes_only_when_the_whole_set_resolves(self):
+        cases = [
+            ("good long", good_archive(0x32), 0, []),
+            ("good short", good_archive(ord("1")), 0, []),
+            ("one missing", archive([(b"patch110.dat", 0, 1), (b"Archive.ini", 1, 1)], b"PA"), 1, ["InstData.pak"]),
+            ("one empty", archive([(b"patch110.dat", 0, 1), (b"InstData.pak", 1, 0), (b"Archive.ini", 1, 1)], b"PA"), 1, ["InstData.pak"]),
+            ("one cut", archive([(b"patch110.dat", 0, 1), (b"InstData.pak", 1, 1), (b"Archive.ini", 2, 9)], b"PIA"), 1, ["Archive.ini"]),
+            ("shadowed by an empty one", archive([(b"ARCHIVE.INI", 0, 0), (b"patch110.dat", 0, 1), (b"InstData.pak", 1, 1), (b"Archive.ini", 2, 1)], b"PIA"), 1, ["Archive.ini"]),
+        ]
+        for label, data, want, named in cases:
+            self.write("u.dat", data)
+            code, out, err = self.run_tool("check", "u.dat")
+            self.assertEqual(code, want, label + out + err)
+            problems = [line for line in out.splitlines() if line.startswith("problem:")]
+            self.assertEqual(len(problems), len(named), label + out)
+            for name, line in zip(named, problems):
+                self.assertIn(name, line, label)
+        self.write("u.dat", archive([(b"patch110.dat", 0, 1), (b"InstData.pak", 1, 1), (b"Archive.ini", 2, 1), (b"x.dat", 0, 0)], b"PIA"))
+        code, out, _ = self.run_tool("check", "u.dat")
+        self.assertEqual(code, 0, out)
+        self.assertIn("warning: entry #3 'x.dat' has size 0", out)
+
+    def test_extract_takes_what_the_updater_takes(self):
+        self.write("u.dat", archive([(b"InstData.pak", 0, 2), (b"instdata.pak", 2, 2)], b"12ab"))
+        code, _, err = self.run_tool("extract", "u.dat", "dir\\INSTDATA.PAK", "-o", "got")
+        self.assertEqual(code, 0, err)
+        with open(self.path("got"), "rb") as f:
+            self.assertEqual(f.read(), b"12")
+        for name in ["absent.dat", "instdata.pak/"]:
+            code, _, err = self.run_tool("extract", "u.dat", name, "-o", "none")
+            self.assertEqual(code, 1, name)
+            self.assertFalse(os.path.exists(self.path("none")))
+
+    def test_bad_input_gets_a_message_and_a_nonzero_exit(self):
+        cases = [
+            ("not there", None),
+            ("empty", b""),
+            ("shorter than a header", b"UpdateData"),
+            ("count past 32 bits", b"\0" * 11 + b"\x32" + struct.pack("<I", 0x7FFFFFFF)),
+            ("index cut short", good_archive()[:40]),
+            ("huge count, tiny file", b"\0" * 11 + b"\x31" + struct.pack("<I", 100000000) + b"x" * 64),
+        ]
+        for label, data in cases:
+            if data is not None:
+                self.write("bad.dat", data)
+            elif os.path.exists(self.path("bad.dat")):
+                os.unlink(self.path("bad.dat"))
+            for command in (["list", "bad.dat"], ["list", "--json", "bad.dat"], ["check", "bad.dat"],
+                            ["extract", "bad.dat", "patch110.dat", "-o", "x"]):
+                code, _, err = self.run_tool(*command)
+                self.assertEqual(code, 1, "%s: %s" % (label, command))
+                self.assertTrue(err.startswith("mkupdate: ") or command[0] == "check", (label, command, err))
+                self.assertFalse(os.path.exists(self.path("x")))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
