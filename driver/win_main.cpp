@@ -7,6 +7,10 @@ DWORD g_installedVersion;
 const char g_mutexName[] = "RZUPDATE Ver0.10";
 const char g_updateTitle[] = "ルミナリオ！ アップデート Ver1.10";
 
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 namespace {
 
 const char RECORD_PATH[] = "Software\\Lanternfly\\luminario";
@@ -70,6 +74,21 @@ void RecordPatchVersion() {
   RegCloseKey(key);
 }
 
+// Players run the updater from wherever they unpacked it, often a
+// downloads folder that may hold stray DLLs: from here on DLLs load from
+// the system folder only.  Older systems lack the call, so it is looked up
+// at run time, and without it nothing changes.
+void RestrictDllSearch() {
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  FARPROC found = kernel != NULL ? GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+  if (found == NULL) return;
+  // Through void (*)(void), the one function type any other casts to.
+  SetDefaultDllDirectoriesProc systemFolderOnly =
+      reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void (*)(void)>(found));
+  systemFolderOnly(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // Everything between the single-instance guard and its release.
 void RunUpdate(HINSTANCE instance) {
   HKEY key = NULL;
@@ -102,6 +121,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   (void)previous;
   (void)commandLine;
   (void)show;
+  RestrictDllSearch();
   HANDLE mutex = CreateMutexA(NULL, TRUE, g_mutexName);
   DWORD error = GetLastError();
   // Another copy runs: the mutex exists, or it exists and belongs to a

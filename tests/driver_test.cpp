@@ -290,3 +290,28 @@ TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItSho
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DriverTest, DllsLoadFromTheSystemFolderOnlyFromTheFirstStepOnWhereTheSystemAllows) {
+  struct Case {
+    int line;
+    bool offered;
+    unsigned calls;
+  } cases[] = {{__LINE__, true, 1}, {__LINE__, false, 0}};
+  for (const Case& c : cases) {
+    HostResetPlatform();
+    HostOfferDllDirectories(c.offered);
+    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+    EXPECT_EQ(Start(), 0) << "line " << c.line;
+    HostDllSearch search = HostDllSearchState();
+    EXPECT_EQ(search.calls, c.calls) << "line " << c.line;
+    if (c.calls) {
+      EXPECT_EQ(search.flags, static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32));
+      EXPECT_EQ(search.callsBefore, 0u) << "before the mutex and everything else";
+    }
+    EXPECT_EQ(BoxCodes(), "C") << "line " << c.line << ": the run goes on either way";
+  }
+}
+
+}  // namespace

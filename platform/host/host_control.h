@@ -81,6 +81,16 @@ void HostRegSetValue(const char* path, const char* name, DWORD type, const void*
                      DWORD size);
 bool HostRegGetValue(const char* path, const char* name, DWORD* type, std::string* data);
 
+// DLL search model: whether the system offers SetDefaultDllDirectories
+// (by default it does), and what the program asked of it.
+void HostOfferDllDirectories(bool offered);
+struct HostDllSearch {
+  unsigned calls;        // how often SetDefaultDllDirectories was called
+  DWORD flags;           // what the last call asked for
+  unsigned callsBefore;  // fallible calls made before the first one
+};
+HostDllSearch HostDllSearchState();
+
 // Named mutex model.  A mutex that another process holds: CreateMutexA
 // gets a handle and ERROR_ALREADY_EXISTS.  A denied one belongs to a
 // process with more rights: CreateMutexA gets null and ERROR_ACCESS_DENIED.

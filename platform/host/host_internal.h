@@ -30,6 +30,7 @@ BOOL HostCloseMutex(HANDLE handle);
 // Frees the records of a model; called by HostResetPlatform.
 void HostResetFiles();
 void HostResetMemory();
+void HostResetModules();
 void HostResetRegistry();
 void HostResetMutexes();
 void HostResetUi();

@@ -86,6 +86,7 @@ void HostResetPlatform() {
   g_lastError = 0;
   HostResetFiles();
   HostResetMemory();
+  HostResetModules();
   HostResetRegistry();
   HostResetMutexes();
   HostResetUi();

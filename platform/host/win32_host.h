@@ -44,6 +44,8 @@ typedef void* HANDLE;
 typedef HANDLE HGLOBAL;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef INT_PTR (*FARPROC)(void);
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -111,6 +113,9 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define REG_BINARY 3u
 #define REG_DWORD 4u
 
+// Modules.
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+
 // Windows, dialogs and message boxes.
 #define MB_OK 0x00000000u
 #define MB_OKCANCEL 0x00000001u
@@ -137,6 +142,9 @@ HGLOBAL GlobalHandle(LPCVOID block);
 HGLOBAL GlobalFree(HGLOBAL block);
 
 void Sleep(DWORD milliseconds);
+
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 
