@@ -65,6 +65,11 @@ void HostReleaseFile(int id);
 unsigned HostOpenHandles();
 unsigned HostLiveBlocks();
 
+// The most bytes of fixed memory live at once since the last reset.
+SIZE_T HostPeakBlockBytes();
+// Whether large blocks ask the kernel for huge pages (by default they do).
+void HostUseHugePages(bool use);
+
 // The largest block GlobalAlloc grants; larger requests fail as a 32-bit
 // process would.  The default is 2 GiB less 64 KiB.
 void HostSetAllocLimit(SIZE_T bytes);

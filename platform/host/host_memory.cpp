@@ -3,6 +3,7 @@
 // that is not live is refused rather than corrupting the heap.
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include <unordered_map>
 
@@ -11,9 +12,15 @@
 namespace {
 
 const SIZE_T DEFAULT_LIMIT = 0x7FFF0000u;
+// Blocks from this size up are mapped directly, as the system's heap does
+// with large blocks, rather than carved from the C heap.
+const SIZE_T MAPPED_BLOCK = 2u << 20;
 
 std::unordered_map<const void*, SIZE_T> g_blocks;
+bool g_hugePages = true;
 SIZE_T g_limit = DEFAULT_LIMIT;
+SIZE_T g_liveBytes;
+SIZE_T g_peakBytes;
 
 }  // namespace
 
@@ -27,16 +34,30 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     SetLastError(error ? error : ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  // A block of 0 bytes is still a block of its own.
-  void* block = malloc(bytes ? bytes : 1);
+  // A block of 0 bytes is still a block of its own.  Zeroed blocks come
+  // from calloc, which hands large ones over as fresh zero pages, as the
+  // system's heap does.  Without GMEM_ZEROINIT the contents are whatever
+  // the heap held; the model makes that visible instead of handing out
+  // zeros by chance.
+  SIZE_T n = bytes ? bytes : 1;
+  void* block = nullptr;
+  if (n >= MAPPED_BLOCK) {
+    block = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) block = nullptr;
+    // Where the kernel offers them on request, huge pages spare a fault
+    // for every 4 KiB of a block that a whole file is read into.
+    if (block != nullptr && g_hugePages) madvise(block, n, MADV_HUGEPAGE);
+  } else {
+    block = (flags & GMEM_ZEROINIT) ? calloc(n, 1) : malloc(n);
+  }
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  // Without GMEM_ZEROINIT the contents are whatever the heap held; the
-  // model makes that visible instead of handing out zeros by chance.
-  memset(block, (flags & GMEM_ZEROINIT) ? 0 : 0xCD, bytes ? bytes : 1);
+  if (!(flags & GMEM_ZEROINIT)) memset(block, 0xCD, n);
   g_blocks[block] = bytes;
+  g_liveBytes += bytes;
+  if (g_liveBytes > g_peakBytes) g_peakBytes = g_liveBytes;
   return block;
 }
 
@@ -58,8 +79,14 @@ HGLOBAL GlobalFree(HGLOBAL block) {
     SetLastError(ERROR_INVALID_HANDLE);
     return block;
   }
+  SIZE_T n = found->second ? found->second : 1;
+  g_liveBytes -= found->second;
   g_blocks.erase(found);
-  free(block);
+  if (n >= MAPPED_BLOCK) {
+    munmap(block, n);
+  } else {
+    free(block);
+  }
   return nullptr;
 }
 
@@ -67,4 +94,12 @@ unsigned HostLiveBlocks() { return static_cast<unsigned>(g_blocks.size()); }
 
 void HostSetAllocLimit(SIZE_T bytes) { g_limit = bytes; }
 
-void HostResetMemory() { g_limit = DEFAULT_LIMIT; }
+SIZE_T HostPeakBlockBytes() { return g_peakBytes; }
+
+void HostUseHugePages(bool use) { g_hugePages = use; }
+
+void HostResetMemory() {
+  g_limit = DEFAULT_LIMIT;
+  g_peakBytes = g_liveBytes;
+  g_hugePages = true;
+}
