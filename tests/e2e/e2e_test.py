@@ -1,0 +1,331 @@
+#!/usr/bin/python3
+"""The real update.exe under Wine, on a virtual X display, driven like a
+person would: by the UI driver's eyes and hands and by xdotool's keys.
+Every text is compared as code page 932 bytes with the program's own.
+
+  e2e_test.py UPDATE_EXE UIDRIVER_EXE MKUPDATE ARTIFACT_DIR"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_session import TITLE, WineSession, hexbytes, parse  # noqa: E402
+
+UPDATE_EXE, UIDRIVER, MKUPDATE, ARTIFACTS = sys.argv[1:5]
+del sys.argv[1:5]
+
+NAMES = ["patch110.dat", "InstData.pak", "Archive.ini"]
+NEW = {"patch110.dat": b"new patch \x00\x01\xff" * 1000, "InstData.pak": b"new pak " * 5000,
+       "Archive.ini": b"[update]\r\nversion=1.10\r\n"}
+LOOSE = {name: b"loose " + data for name, data in NEW.items()}
+OLD = {name: b"old " + name.encode() for name in NAMES}
+
+NOT_INSTALLED = "ルミナリオ！がインストールされていません。インストールが終了してから再度アップデートを行って下さいませ。"
+QUESTION = "既にこのバージョンのアップデートは終了しています。\n上書きアップデートしますか？"
+REGISTRY_ERROR = "レジストリエラー"
+DONE = "更新は完了しました。"
+FAILED = "更新ファイル書き込みに失敗しました。ゲームが起動されている場合は、終了してから再度実行して下さい。"
+
+# class, id, style, x, y, cx, cy, text: the controls as the template makes them.
+CONTROLS = [
+    ("Button", 1, 0x50010001, 75, 124, 50, 14, "更新"),
+    ("Button", 2, 0x50010000, 138, 124, 50, 14, "終了"),
+    ("Static", -1, 0x50020000, 12, 14, 71, 9, "現在のバージョン"),
+    ("Static", 1000, 0x50020002, 123, 13, 60, 9, None),
+    ("Static", -1, 0x50020000, 10, 71, 170, 9, "この更新では、セーブデータの引継ぎが可能です。"),
+    ("Static", -1, 0x50020000, 9, 85, 175, 24, "※この更新はシステムの不具合修正をメインとしております。"),
+    ("Button", -1, 0x50000007, 7, 62, 181, 53, ""),
+    ("Button", -1, 0x50000007, 7, 5, 181, 22, ""),
+    ("Static", -1, 0x50020000, 11, 34, 71, 9, "インストール先"),
+    ("Static", 1001, 0x50020002, 18, 49, 164, 9, None),
+    ("Button", -1, 0x50000007, 6, 25, 181, 39, ""),
+]
+WS_EX_NOPARENTNOTIFY = 0x4  # the dialog manager gives every control this
+
+
+def muldiv(a, b, c):
+    return (a * b + c // 2) // c
+
+
+class UpdaterUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = WineSession(UIDRIVER, ARTIFACTS)
+        try:
+            cls.wine.boot()
+        except Exception:
+            cls.wine.close()
+            raise
+        cls.archive_dir = os.path.join(cls.wine.root, "sources")
+        os.makedirs(cls.archive_dir)
+        for name, data in NEW.items():
+            with open(os.path.join(cls.archive_dir, name), "wb") as f:
+                f.write(data)
+        cls.archive = os.path.join(cls.wine.root, "UpdateData.dat")
+        subprocess.run([MKUPDATE, "pack", "-o", cls.archive] + [os.path.join(cls.archive_dir, n) for n in NAMES],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def setUp(self):
+        self.seen = []
+        self.folder_name = "game"
+        self.update_dir = os.path.join(self.wine.root, "update-" + self.id().split(".")[-1])
+        shutil.rmtree(self.update_dir, ignore_errors=True)
+        os.makedirs(self.update_dir)
+        shutil.copy(UPDATE_EXE, self.update_dir)
+
+    def tearDown(self):
+        # A failing scenario says what it saw, and keeps its screenshot.
+        result = self._outcome.result
+        failed = any(test is self or getattr(test, "test_case", None) is self
+                     for test, _ in result.failures + result.errors)
+        if failed:
+            self.wine.screenshot("failed-" + self.id().split(".")[-1])
+            print("\n--- what the scenario saw ---\n" + "\n".join(self.seen))
+            print("--- install folder:", {n: self.target(n)[:40] for n in NAMES})
+            print("--- Version:", self.wine.query_version())
+        self.wine.run(["wineserver", "-k"], check=False)
+
+    # The scene.
+
+    def install(self, values, folder="game"):
+        self.folder_name = folder
+        path = self.install_path()
+        shutil.rmtree(os.path.join(self.wine.drive_c, folder.split("\\")[0]), ignore_errors=True)
+        os.makedirs(path)
+        for name in NAMES:
+            with open(os.path.join(path, name), "wb") as f:
+                f.write(OLD[name])
+        self.wine.reset_record(values)
+
+    def install_path(self):
+        return os.path.join(self.wine.drive_c, *self.folder_name.split("\\"))
+
+    def target(self, name):
+        try:
+            with open(os.path.join(self.install_path(), name), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def with_archive(self):
+        shutil.copy(self.archive, self.update_dir)
+
+    def with_loose(self):
+        for name, data in LOOSE.items():
+            with open(os.path.join(self.update_dir, name), "wb") as f:
+                f.write(data)
+
+    def launch(self):
+        return self.wine.start(["wine", "update.exe"], cwd=self.update_dir)
+
+    def finish(self, process, timeout=60):
+        code = process.wait(timeout=timeout)
+        self.assertEqual(code, 0, "the exit code")
+
+    def drive(self, *steps):
+        code, output = self.wine.drive(*steps)
+        self.seen.append(output)
+        self.assertEqual(code, 0, "the UI driver failed:\n" + output)
+        return parse(output)
+
+    # What the user sees.
+
+    def expect_box(self, records, text, caption=TITLE, owned=True, buttons=("OK",)):
+        window = [r for r in records if r["kind"] == "window"][-1]
+        self.assertEqual(window["text"], caption.encode("cp932"))
+        self.assertEqual(window["class"], "#32770")
+        self.assertEqual(window["owner"] != "00000000", owned, "owned by the dialog")
+        controls = [r for r in records if r["kind"] == "control"]
+        self.assertIn(text.encode("cp932"), [c["text"] for c in controls if c["class"] == "Static"])
+        pressed = sorted(c["text"] for c in controls if c["class"] == "Button")
+        self.assertEqual(pressed, sorted(b.encode("cp932") for b in buttons))
+
+    def expect_dialog(self, records, version_text, folder):
+        controls = [r for r in records if r["kind"] == "control"]
+        self.assertEqual(len(controls), 11)
+        # The dialog's base units, from the first control, then every
+        # rectangle: position and size each scaled from dialog units.
+        first = [int(v) for v in controls[0]["rect"].split(",")]
+        bx = next(b for b in range(1, 64) if muldiv(75, b, 4) == first[0] and muldiv(50, b, 4) == first[2] - first[0])
+        by = next(b for b in range(1, 64) if muldiv(124, b, 8) == first[1] and muldiv(14, b, 8) == first[3] - first[1])
+        for got, (cls, cid, style, x, y, cx, cy, text) in zip(controls, CONTROLS):
+            self.assertEqual((got["class"], int(got["id"]), int(got["style"], 16)), (cls, cid, style))
+            self.assertEqual(int(got["exstyle"], 16), WS_EX_NOPARENTNOTIFY)
+            left, top = muldiv(x, bx, 4), muldiv(y, by, 8)
+            rect = [left, top, left + muldiv(cx, bx, 4), top + muldiv(cy, by, 8)]
+            self.assertEqual([int(v) for v in got["rect"].split(",")], rect, cid)
+            if text is not None:
+                self.assertEqual(got["text"], text.encode("cp932"))
+        self.assertEqual(controls[3]["text"], version_text.encode())
+        self.assertEqual(controls[9]["text"], folder.encode("cp932"))
+        for placeholder in (b"-----", b"Static"):
+            self.assertNotIn(placeholder, [c["text"] for c in controls])
+
+    def expect_updated(self, source):
+        for name in NAMES:
+            self.assertEqual(self.target(name), source[name], name)
+        self.assertEqual(self.wine.query_version(), ("REG_BINARY", "4c040000"))
+
+    def expect_untouched(self, version):
+        for name in NAMES:
+            self.assertEqual(self.target(name), OLD[name], name)
+        self.assertEqual(self.wine.query_version(), version)
+
+    # The scenarios.
+
+    def test_update_from_the_archive_with_enter(self):
+        self.install({"InstallFolder": '"C:\\\\game"'})
+        self.with_archive()
+        process, _ = self.launch()
+        records = self.drive("wait:" + hexbytes(TITLE), "dump")
+        self.expect_dialog(records, "1.000", "C:\\game")
+        self.wine.screenshot("dialog")
+        self.wine.press_key("Return")
+        records = self.drive("wait:" + hexbytes(TITLE), "box", "dump")
+        self.expect_box(records, DONE)
+        records = self.drive("windows")
+        visible = [r for r in records if r["text"] == TITLE.encode("cp932")]
+        self.assertEqual(len({r["hwnd"] for r in visible}), 2, "the dialog and exactly one box")
+        self.wine.screenshot("completion")
+        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+        self.finish(process)
+        self.expect_updated(NEW)
+
+    def test_update_from_loose_files_and_loose_files_win(self):
+        for archive in (False, True):
+            with self.subTest(archive=archive):
+                self.install({"InstallFolder": '"C:\\\\game"', "Version": "hex:e8,03,00,00"})
+                self.with_loose()
+                if archive:
+                    self.with_archive()
+                process, _ = self.launch()
+                self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+                self.finish(process)
+                self.expect_updated(LOOSE)
+
+    def test_quit_escape_and_close_copy_nothing(self):
+        for how in ("quit", "escape", "close"):
+            with self.subTest(how=how):
+                self.install({"InstallFolder": '"C:\\\\game"', "Version": "dword:000003e8"})
+                self.with_archive()
+                process, _ = self.launch()
+                if how == "quit":
+                    self.drive("wait:" + hexbytes(TITLE), "click:2", "gone")
+                elif how == "escape":
+                    self.drive("wait:" + hexbytes(TITLE))
+                    self.wine.press_key("Escape")
+                else:
+                    self.drive("wait:" + hexbytes(TITLE), "close", "gone")
+                self.finish(process)
+                self.expect_untouched(("REG_DWORD", "0x3e8"))
+
+    def test_not_installed(self):
+        for values in (None, {"Version": "hex:4c,04,00,00"}, {"InstallFolder": '""'}):
+            with self.subTest(values=values):
+                self.install(values or {})
+                if values is None:
+                    self.wine.reset_record(None)
+                self.with_archive()
+                process, _ = self.launch()
+                records = self.drive("wait:" + hexbytes(TITLE), "dump")
+                self.expect_box(records, NOT_INSTALLED, owned=False)
+                self.drive("wait:" + hexbytes(TITLE), "click:1", "gone")
+                self.finish(process)
+                for name in NAMES:
+                    self.assertEqual(self.target(name), OLD[name])
+                self.assertEqual(self.wine.key_exists(), values is not None, "the key is never made")
+
+    def test_already_updated_cancel_and_ok(self):
+        cases = [("hex:4c,04", 2, ("REG_BINARY", "4c04"), False),
+                 ("dword:0000044c", 2, ("REG_DWORD", "0x44c"), False),
+                 ("hex:4c,04", 1, None, True),
+                 ("dword:0000044c", 1, None, True)]
+        for data, answer, kept, updated in cases:
+            with self.subTest(data=data, answer=answer):
+                self.install({"InstallFolder": '"C:\\\\game"', "Version": data})
+                self.with_archive()
+                process, _ = self.launch()
+                records = self.drive("wait:" + hexbytes(TITLE), "dump")
+                self.expect_box(records, QUESTION, owned=False, buttons=("OK", "キャンセル"))
+                if answer == 1 and data.startswith("hex"):
+                    self.wine.screenshot("question")
+                self.drive("wait:" + hexbytes(TITLE), "click:%d" % answer, "gone")
+                if updated:
+                    records = self.drive("wait:" + hexbytes(TITLE), "dump")
+                    self.expect_dialog(records, "1.100", "C:\\game")
+                    self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+                    self.finish(process)
+                    self.expect_updated(NEW)
+                else:
+                    self.finish(process)
+                    self.expect_untouched(kept)
+
+    def test_a_second_copy_ends_at_once_and_the_first_goes_on(self):
+        self.install({"InstallFolder": '"C:\\\\game"'})
+        self.with_archive()
+        first, _ = self.launch()
+        records = self.drive("wait:" + hexbytes(TITLE))
+        dialog = records[0]["hwnd"]
+        second, _ = self.launch()
+        self.assertEqual(second.wait(timeout=60), 0, "the second copy's exit code")
+        records = self.drive("windows")
+        titled = [r for r in records if r["kind"] == "window" and r["text"] == TITLE.encode("cp932")]
+        self.assertEqual([r["hwnd"] for r in titled], [dialog], "the second copy showed nothing")
+        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+        self.finish(first)
+        self.expect_updated(NEW)
+
+    def test_a_target_held_open_by_the_game(self):
+        self.install({"InstallFolder": '"C:\\\\game"', "Version": "hex:e8,03,00,00"})
+        self.with_archive()
+        process, _ = self.launch()
+        # One driver holds the file through the whole update, as the game would.
+        records = self.drive("hold:C:\\game\\InstData.pak", "wait:" + hexbytes(TITLE), "click:1",
+                             "wait:" + hexbytes("エラー"), "dump")
+        self.expect_box(records, "ファイルが書き込めません。[InstData.pak]", caption="エラー")
+        self.wine.screenshot("error")
+        records = self.drive("wait:" + hexbytes("エラー"), "click:1", "gone",
+                             "wait:" + hexbytes(TITLE), "box", "dump", "click:1", "gone")
+        self.expect_box(records, FAILED)
+        self.finish(process)
+        self.assertEqual(self.target("patch110.dat"), NEW["patch110.dat"], "the row before stays written")
+        self.assertEqual(self.target("InstData.pak"), OLD["InstData.pak"])
+        self.assertEqual(self.target("Archive.ini"), OLD["Archive.ini"], "later rows untouched")
+        self.assertEqual(self.wine.query_version(), ("REG_BINARY", "e8030000"))
+
+    def test_the_key_deleted_while_the_dialog_is_up(self):
+        self.install({"InstallFolder": '"C:\\\\game"'})
+        self.with_archive()
+        process, _ = self.launch()
+        self.drive("wait:" + hexbytes(TITLE), "regdel:Software\\Lanternfly\\luminario", "click:1", "box",
+                   "click:1", "gone")
+        records = self.drive("wait:" + hexbytes(TITLE), "dump")
+        self.expect_box(records, REGISTRY_ERROR, owned=False)
+        self.drive("wait:" + hexbytes(TITLE), "click:1", "gone")
+        self.finish(process)
+        for name in NAMES:
+            self.assertEqual(self.target(name), NEW[name])
+        self.assertFalse(self.wine.key_exists(), "the key is not made again")
+
+    def test_a_japanese_folder_whose_characters_end_in_0x5c(self):
+        folder = "ソフト\\表示"  # ソ and 表 both have 0x5C as their second byte
+        self.assertIn(b"\x83\x5c", folder.encode("cp932"))
+        self.install({"InstallFolder": '"C:\\\\%s"' % folder.replace("\\", "\\\\")}, folder=folder)
+        self.with_archive()
+        process, _ = self.launch()
+        records = self.drive("wait:" + hexbytes(TITLE), "dump")
+        self.expect_dialog(records, "1.000", "C:\\" + folder)
+        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+        self.finish(process)
+        self.expect_updated(NEW)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
