@@ -146,17 +146,34 @@ class WineSession:
     def xdotool(self, *args):
         return self.run(["xdotool", *args], check=False)
 
+    def focus(self):
+        """Gives the X focus to the Wine window, as a click on it would."""
+        for name in (TITLE, "Wine"):
+            code, output = self.xdotool("search", "--name", name)
+            windows = output.split()
+            if code == 0 and windows:
+                self.xdotool("windowfocus", "--sync", windows[-1])
+                return
+
     def press_key(self, key):
         """A key pressed by hand, at the window that Wine gave the focus."""
-        code, output = self.xdotool("search", "--name", TITLE)
-        windows = output.split()
-        if windows:
-            self.xdotool("windowfocus", "--sync", windows[-1])
+        self.focus()
         self.xdotool("key", key)
 
-    def screenshot(self, name):
+    def screenshot(self, name, title=TITLE):
+        """The screen once the updater's windows have painted and the picture
+        has stopped changing."""
+        self.focus()
+        self.drive("wait:" + hexbytes(title) + ":5000", "paint")
         path = os.path.join(self.artifacts, name + ".png")
-        self.run(["import", "-window", "root", path], check=False)
+        shots = []
+        for _ in range(80):
+            self.run(["import", "-window", "root", path], check=False)
+            with open(path, "rb") as f:
+                shots.append(f.read())
+            if len(shots) >= 8 and len(set(shots[-8:])) == 1:
+                break
+            time.sleep(0.25)
         return path
 
 

@@ -11,6 +11,7 @@
 //     dump                    the current window and all its children
 //     click:ID                press the current window's button with that id
 //     close                   the caption's close command on the current window
+//     paint                   have every window of the current one's process painted now
 //     gone[:MS]               wait until the current window no longer exists
 //     exit[:MS]               wait for the current window's process to end; print its exit code
 //     hold:PATH               open PATH without sharing until the driver ends
@@ -163,6 +164,22 @@ bool Run(char* step) {
     HWND button = GetDlgItem(g_current, arg ? atoi(arg) : 0);
     if (!button) return Fail(name, "no such button");
     PostMessageA(button, BM_CLICK, 0, 0);
+    return true;
+  }
+  if (strcmp(name, "paint") == 0) {
+    // Painting another thread's windows with RDW_UPDATENOW waits for it;
+    // a message round trip then tells that thread is idle again.  The
+    // desktop behind them is painted first.
+    RedrawWindow(GetDesktopWindow(), NULL, NULL, RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    for (HWND window = FindWindowExA(NULL, NULL, NULL, NULL); window;
+         window = FindWindowExA(NULL, window, NULL, NULL)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(window, &pid);
+      if (pid != g_currentPid || !IsWindowVisible(window)) continue;
+      RedrawWindow(window, NULL, NULL, RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
+    }
     return true;
   }
   if (strcmp(name, "close") == 0) {
