@@ -3,7 +3,8 @@
 person would: by the UI driver's eyes and hands and by xdotool's keys.
 Every text is compared as code page 932 bytes with the program's own.
 
-  e2e_test.py UPDATE_EXE UIDRIVER_EXE MKUPDATE ARTIFACT_DIR"""
+  e2e_test.py UPDATE_EXE UIDRIVER_EXE MKUPDATE ARTIFACT_DIR
+(stray.dll is taken from beside UIDRIVER_EXE)"""
 import os
 import shutil
 import subprocess
@@ -313,6 +314,30 @@ class UpdaterUnderWine(unittest.TestCase):
         for name in NAMES:
             self.assertEqual(self.target(name), NEW[name])
         self.assertFalse(self.wine.key_exists(), "the key is not made again")
+
+    def test_no_dll_beside_the_exe_is_loaded(self):
+        # A downloads folder may hold stray DLLs under system names.
+        stray = os.path.join(os.path.dirname(UIDRIVER), "stray.dll")
+        names = ["version.dll", "uxtheme.dll", "dwmapi.dll"]
+        for name in names:
+            shutil.copy(stray, os.path.join(self.update_dir, name))
+        self.install({"InstallFolder": '"C:\\\\game"'})
+        self.with_archive()
+        process, trace = self.wine.start(["wine", "update.exe"], cwd=self.update_dir, debug="+loaddll")
+        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+        self.finish(process)
+        self.expect_updated(NEW)
+        with open(trace, "rb") as f:
+            loads = [line for line in f.read().decode("utf-8", "replace").splitlines() if "Loaded" in line]
+        self.assertTrue(any("user32.dll" in line.lower() for line in loads), "the trace shows the loads")
+        # Wine may name a file it found in the update folder while loading
+        # its own builtin code for it; what must never happen is the
+        # planted file's code being loaded, or running.
+        folder = os.path.basename(self.update_dir).lower()
+        planted = [line for line in loads if folder in line.lower() and not line.endswith("builtin")
+                   and any(name in line.lower() for name in names)]
+        self.assertEqual(planted, [], "a DLL from the update folder was loaded:\n" + "\n".join(loads))
+        self.assertFalse(os.path.exists(os.path.join(self.update_dir, "planted.txt")), "planted code ran")
 
     def test_a_japanese_folder_whose_characters_end_in_0x5c(self):
         folder = "ソフト\\表示"  # ソ and 表 both have 0x5C as their second byte

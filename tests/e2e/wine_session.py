@@ -99,11 +99,15 @@ class WineSession:
             raise RuntimeError("%s failed (%d):\n%s" % (args, done.returncode, output))
         return done.returncode, output
 
-    def start(self, args, cwd):
-        """Starts a command in the background; returns (process, output file)."""
+    def start(self, args, cwd, debug=None):
+        """Starts a command in the background; returns (process, output file).
+        debug: the WINEDEBUG channels for this command alone."""
         out = self._logs()
         sink = open(out, "wb")
-        process = subprocess.Popen(args, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL, stdout=sink,
+        env = dict(self.env)
+        if debug:
+            env["WINEDEBUG"] = debug
+        process = subprocess.Popen(args, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=sink,
                                    stderr=subprocess.STDOUT)
         sink.close()
         return process, out

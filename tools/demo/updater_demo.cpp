@@ -4,7 +4,6 @@
 // button.  Prints what the user would see and what the run left behind.
 //
 //   updater_demo UPDATE_DIR INSTALL_DIR [--version N] [--quit]
-#include <iconv.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,25 +14,14 @@
 #include "dialog/resource.h"
 #include "driver/driver.h"
 #include "platform/host/host_control.h"
+#include "tools/mkupdate/archive_tool.h"
 
 namespace {
 
 const char KEY[] = "Software\\Lanternfly\\luminario";
 
-std::string Utf8(const std::string& cp932) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return cp932;
-  std::string in = cp932;
-  std::string out(in.size() * 3 + 4, '\0');
-  char* src = &in[0];
-  size_t srcLeft = in.size();
-  char* dst = &out[0];
-  size_t dstLeft = out.size();
-  iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  out.resize(out.size() - dstLeft);
-  return out;
-}
+// Texts of the program are code page 932; the terminal takes UTF-8.
+std::string Utf8(const std::string& cp932) { return DisplayName(cp932); }
 
 void ShowBox(const HostBox& box, void*) {
   printf("\n  +-- message box: %s%s\n", Utf8(box.caption).c_str(),

@@ -17,6 +17,7 @@
 //     hold:PATH               open PATH without sharing until the driver ends
 //     regdel:KEYPATH          delete a key under HKEY_CURRENT_USER
 //     sleep:MS
+//     clock                   milliseconds since the driver started
 // Exits 0 when every step succeeded, 1 at the first that did not.
 #include <windows.h>
 
@@ -217,6 +218,13 @@ bool Run(char* step) {
     LONG result = RegDeleteKeyA(HKEY_CURRENT_USER, arg ? arg : "");
     if (result != ERROR_SUCCESS) return Fail(name, "cannot delete the key");
     printf("deleted %s\n", arg);
+    return true;
+  }
+  if (strcmp(name, "clock") == 0) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    printf("clock %.3f\n", static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart));
     return true;
   }
   if (strcmp(name, "sleep") == 0) {
