@@ -67,6 +67,8 @@ def main():
                     f.write(chunk)
         updates, copies = [], []
         for _ in range(rounds):
+            # Each round starts from version 1000, so no question comes first.
+            wine.reset_record({"InstallFolder": '"C:\\\\game"'})
             subprocess.run(["sync"])
             process, _ = wine.start(["wine", "update.exe"], cwd=folder)
             code, output = wine.drive("wait:%s:120000" % hexbytes(TITLE), "clock", "click:1", "box:1200000",
