@@ -293,8 +293,10 @@ class UpdaterUnderWine(unittest.TestCase):
         self.expect_box(records, "ファイルが書き込めません。[InstData.pak]", caption="エラー")
         self.wine.screenshot("error")
         records = self.drive("wait:" + hexbytes("エラー"), "click:1", "gone",
-                             "wait:" + hexbytes(TITLE), "box", "dump", "click:1", "gone")
+                             "wait:" + hexbytes(TITLE), "box", "dump")
         self.expect_box(records, FAILED)
+        self.wine.screenshot("failure")
+        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
         self.finish(process)
         self.assertEqual(self.target("patch110.dat"), NEW["patch110.dat"], "the row before stays written")
         self.assertEqual(self.target("InstData.pak"), OLD["InstData.pak"])
