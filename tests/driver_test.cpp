@@ -78,6 +78,12 @@ class DriverTest : public HostTest {
     return codes;
   }
 
+  // A fresh start with the game installed in "game" and no Version.
+  static void FreshInstall() {
+    HostResetPlatform();
+    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  }
+
   static bool VersionValue(DWORD* type, std::string* bytes) {
     return HostRegGetValue(KEY, "Version", type, bytes);
   }
@@ -190,8 +196,7 @@ TEST_F(DriverTest, QuitOrAFailedUpdateRecordsNothing) {
       {__LINE__, {{HOST_INPUT_ENTER, 0, 0, 0}}, true, "EF"},
   };
   for (const Case& c : cases) {
-    HostResetPlatform();
-    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+    FreshInstall();
     HostRegSetValue(KEY, "Version", REG_BINARY, "\xe8\x03\x00\x00", 4);
     if (c.removeSource) unlink("Archive.ini");
     EXPECT_EQ(Start(c.inputs), 0) << "line " << c.line;
@@ -230,8 +235,7 @@ TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
     bool denied;  // the first copy runs with more rights
   } cases[] = {{__LINE__, false}, {__LINE__, true}};
   for (const Case& c : cases) {
-    HostResetPlatform();
-    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+    FreshInstall();
     if (c.denied) {
       HostMutexDenied(g_mutexName);
     } else {
@@ -246,8 +250,7 @@ TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
     EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
   }
   // A mutex refused for any other reason: the run goes on without a guard.
-  HostResetPlatform();
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  FreshInstall();
   HostFailCall(HOST_CALL_MUTEX, 1, ERROR_INVALID_HANDLE);
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "C");
@@ -264,24 +267,21 @@ TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItSho
   EXPECT_FALSE(HostRegKeyExists(KEY));
 
   // The write refused: nothing is said.
-  HostResetPlatform();
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  FreshInstall();
   HostFailCall(HOST_CALL_REG_SET, 1);
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "C");
   EXPECT_FALSE(VersionValue(nullptr, nullptr));
 
   // The dialog cannot be shown: nothing written, nothing said.
-  HostResetPlatform();
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  FreshInstall();
   HostFailCall(HOST_CALL_DIALOG, 1);
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "");
   EXPECT_FALSE(VersionValue(nullptr, nullptr));
 
   // The question cannot be shown: its answer is no Cancel, so on it goes.
-  HostResetPlatform();
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  FreshInstall();
   HostRegSetValue(KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
   HostFailCall(HOST_CALL_BOX, 1);
   EXPECT_EQ(Start(), 0);
