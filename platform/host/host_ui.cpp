@@ -17,6 +17,7 @@ struct Window {
   std::vector<Window*> children;
   bool ended;
   INT_PTR result;
+  size_t run;  // a dialog's record in g_runs
 };
 
 struct Template {
@@ -100,16 +101,16 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
     return -1;
   }
   const Template& tmpl = found->second;
-  Window* dialog = new Window{0, "", nullptr, {}, false, 0};
+  size_t run = g_runs.size();
+  Window* dialog = new Window{0, "", nullptr, {}, false, 0, run};
   g_windows.insert(dialog);
   for (size_t i = 0; i < tmpl.ids.size(); ++i) {
-    Window* child = new Window{tmpl.ids[i], tmpl.texts[i], dialog, {}, false, 0};
+    Window* child = new Window{tmpl.ids[i], tmpl.texts[i], dialog, {}, false, 0, run};
     dialog->children.push_back(child);
     g_windows.insert(child);
   }
   HWND hwnd = HandleOf(dialog);
   g_runs.push_back(HostDialogRun{found->first, instance, owner, param, hwnd, {}, {}, {}, 0, -1});
-  size_t run = g_runs.size() - 1;
 
   auto deliver = [&](UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR handled = proc(hwnd, message, wParam, lParam);
@@ -171,9 +172,7 @@ BOOL EndDialog(HWND handle, INT_PTR result) {
   }
   dialog->ended = true;
   dialog->result = result;
-  for (HostDialogRun& run : g_runs) {
-    if (run.window == handle && run.result == -1) ++run.endDialogCalls;
-  }
+  ++g_runs[dialog->run].endDialogCalls;
   return TRUE;
 }
 

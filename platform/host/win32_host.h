@@ -57,8 +57,6 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define MAX_PATH 260
 
 #define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
-#define LOWORD(l) ((WORD)((DWORD)(ULONG_PTR)(l) & 0xFFFF))
-#define HIWORD(l) ((WORD)(((DWORD)(ULONG_PTR)(l) >> 16) & 0xFFFF))
 
 // Errors.
 #define ERROR_SUCCESS 0L
@@ -105,11 +103,8 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
 #define KEY_QUERY_VALUE 0x0001u
 #define KEY_SET_VALUE 0x0002u
-#define KEY_READ 0x20019u
 #define KEY_ALL_ACCESS 0xF003Fu
-#define REG_NONE 0u
 #define REG_SZ 1u
-#define REG_EXPAND_SZ 2u
 #define REG_BINARY 3u
 #define REG_DWORD 4u
 

@@ -130,6 +130,10 @@ class UpdaterUnderWine(unittest.TestCase):
         code = process.wait(timeout=timeout)
         self.assertEqual(code, 0, "the exit code")
 
+    def update_and_confirm(self):
+        """Presses the update button and dismisses the completion box."""
+        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+
     def drive(self, *steps):
         code, output = self.wine.drive(*steps)
         self.seen.append(output)
@@ -207,7 +211,7 @@ class UpdaterUnderWine(unittest.TestCase):
                 if archive:
                     self.with_archive()
                 process, _ = self.launch()
-                self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+                self.update_and_confirm()
                 self.finish(process)
                 self.expect_updated(LOOSE)
 
@@ -230,9 +234,7 @@ class UpdaterUnderWine(unittest.TestCase):
     def test_not_installed(self):
         for values in (None, {"Version": "hex:4c,04,00,00"}, {"InstallFolder": '""'}):
             with self.subTest(values=values):
-                self.install(values or {})
-                if values is None:
-                    self.wine.reset_record(None)
+                self.install(values)
                 self.with_archive()
                 process, _ = self.launch()
                 records = self.drive("wait:" + hexbytes(TITLE), "dump")
@@ -261,7 +263,7 @@ class UpdaterUnderWine(unittest.TestCase):
                 if updated:
                     records = self.drive("wait:" + hexbytes(TITLE), "dump")
                     self.expect_dialog(records, "1.100", "C:\\game")
-                    self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+                    self.update_and_confirm()
                     self.finish(process)
                     self.expect_updated(NEW)
                 else:
@@ -279,7 +281,7 @@ class UpdaterUnderWine(unittest.TestCase):
         records = self.drive("windows")
         titled = [r for r in records if r["kind"] == "window" and r["text"] == TITLE.encode("cp932")]
         self.assertEqual([r["hwnd"] for r in titled], [dialog], "the second copy showed nothing")
-        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+        self.update_and_confirm()
         self.finish(first)
         self.expect_updated(NEW)
 
@@ -326,7 +328,7 @@ class UpdaterUnderWine(unittest.TestCase):
         self.install({"InstallFolder": '"C:\\\\game"'})
         self.with_archive()
         process, trace = self.wine.start(["wine", "update.exe"], cwd=self.update_dir, debug="+loaddll")
-        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+        self.update_and_confirm()
         self.finish(process)
         self.expect_updated(NEW)
         with open(trace, "rb") as f:
@@ -349,7 +351,7 @@ class UpdaterUnderWine(unittest.TestCase):
         process, _ = self.launch()
         records = self.drive("wait:" + hexbytes(TITLE), "dump")
         self.expect_dialog(records, "1.000", "C:\\" + folder)
-        self.drive("wait:" + hexbytes(TITLE), "click:1", "box", "click:1", "gone")
+        self.update_and_confirm()
         self.finish(process)
         self.expect_updated(NEW)
 

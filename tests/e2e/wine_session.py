@@ -113,7 +113,7 @@ class WineSession:
         return process, out
 
     def drive(self, *steps, timeout=120):
-        """Runs the UI driver's steps; returns (exit code, parsed lines)."""
+        """Runs the UI driver's steps; returns (exit code, output); parse() reads it."""
         code, output = self.run(["wine", self.uidriver, *steps], timeout=timeout, check=False)
         return code, output
 

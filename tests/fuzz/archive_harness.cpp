@@ -47,10 +47,9 @@ void RunArchiveInput(const uint8_t* data, size_t size) {
     Check(n != 0, "an archive entry of size 0 opened");
     void* buffer = GlobalAlloc(GPTR, n);
     if (buffer != nullptr) {
-      BOOL read = ReadPatchSource(source, buffer);
+      ReadPatchSource(source, buffer);
       BOOL whole = WaitPatchSource(source);
       Check(!whole || source->transferred == n, "a short read waited as whole");
-      (void)read;
       GlobalFree(GlobalHandle(buffer));
     }
     ClosePatchSource(source);
