@@ -20,7 +20,7 @@ HANDLE OpenWrite(const char* path, DWORD share = FILE_SHARE_WRITE) {
   return CreateFileA(path, GENERIC_WRITE, share, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-TEST(HostText, LstrcmpiFoldsAsciiLettersOnlyAndKeepsTwoByteCharactersWhole) {
+TEST(HostText, LstrcmpiFoldsLettersAndKeepsTwoByteCharactersWhole) {
   struct Case {
     int line;
     const char* a;
@@ -35,7 +35,8 @@ TEST(HostText, LstrcmpiFoldsAsciiLettersOnlyAndKeepsTwoByteCharactersWhole) {
       {__LINE__, "[", "{", false},           // not letters: no folding
       {__LINE__, "\x83\x41", "\x83\x61", false},  // trail bytes 'A' and 'a' differ
       {__LINE__, "\x83\x41x", "\x83\x41X", true},
-      {__LINE__, "\x82\x60", "\x82\x81", false},  // full-width A and a are not folded
+      {__LINE__, "\x82\x60", "\x82\x81", true},   // full-width A and a are one letter
+      {__LINE__, "\x82\x60", "A", false},          // width counts
       {__LINE__, "\x83", "\x83", true},          // a lead byte at the end stands alone
   };
   for (const Case& c : cases) {

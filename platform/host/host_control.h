@@ -12,22 +12,31 @@
 
 #include "win32_host.h"
 
-// The fallible calls, as counted for fault injection.  HOST_CALL_ANY counts
-// every one of them in a single sequence, in the order they are made.
+// Every fallible call of the model, once: its enum name, its Win32 name,
+// and the error it reports when a test makes it fail without naming one
+// (registry calls return it, the others leave it in GetLastError).  The
+// enum, the names and the fault checks all follow from this table.
+#define HOST_FALLIBLE_CALLS(X)                              \
+  X(ALLOC, "GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY)          \
+  X(OPEN, "CreateFileA", ERROR_ACCESS_DENIED)               \
+  X(SIZE, "GetFileSize", ERROR_ACCESS_DENIED)               \
+  X(READ, "ReadFile", ERROR_READ_FAULT)                     \
+  X(SEEK, "SetFilePointer", ERROR_NEGATIVE_SEEK)            \
+  X(WRITE, "WriteFile", ERROR_WRITE_FAULT)                  \
+  X(REG_OPEN, "RegOpenKeyExA", ERROR_ACCESS_DENIED)         \
+  X(REG_QUERY, "RegQueryValueExA", ERROR_ACCESS_DENIED)     \
+  X(REG_SET, "RegSetValueExA", ERROR_ACCESS_DENIED)         \
+  X(MUTEX, "CreateMutexA", ERROR_INVALID_HANDLE)            \
+  X(BOX, "MessageBoxA", ERROR_NOT_ENOUGH_MEMORY)            \
+  X(DIALOG, "DialogBoxParamA", ERROR_NOT_ENOUGH_MEMORY)
+
+// HOST_CALL_ANY counts every fallible call in a single sequence, in the
+// order they are made.
 enum HostCall {
   HOST_CALL_ANY,
-  HOST_CALL_ALLOC,      // GlobalAlloc
-  HOST_CALL_OPEN,       // CreateFileA
-  HOST_CALL_SIZE,       // GetFileSize
-  HOST_CALL_READ,       // ReadFile
-  HOST_CALL_SEEK,       // SetFilePointer
-  HOST_CALL_WRITE,      // WriteFile
-  HOST_CALL_REG_OPEN,   // RegOpenKeyExA
-  HOST_CALL_REG_QUERY,  // RegQueryValueExA
-  HOST_CALL_REG_SET,    // RegSetValueExA
-  HOST_CALL_MUTEX,      // CreateMutexA
-  HOST_CALL_BOX,        // MessageBoxA
-  HOST_CALL_DIALOG,     // DialogBoxParamA
+#define HOST_CALL_ENUM(id, name, error) HOST_CALL_##id,
+  HOST_FALLIBLE_CALLS(HOST_CALL_ENUM)
+#undef HOST_CALL_ENUM
   HOST_CALL_KINDS
 };
 
@@ -36,6 +45,16 @@ const char* HostCallName(HostCall call);
 // Clears every fault, every model and every record.  Open handles and live
 // blocks are not touched, so a test can still see what it leaked.
 void HostResetPlatform();
+
+// Every call that passes flags, a name or a size, with its arguments as the
+// program passed them, whether or not the call went through, one line a
+// call since the last reset, for instance
+//   CreateFileA("UpdateData.dat", GENERIC_READ, FILE_SHARE_READ, NULL,
+//               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL|FILE_FLAG_SEQUENTIAL_SCAN, NULL)
+// (on one line).  Logged: GlobalAlloc, CreateFileA, CreateMutexA,
+// RegOpenKeyExA, RegQueryValueExA and RegSetValueExA.  Message boxes and
+// dialogs keep their own records (HostBoxes, HostDialogRuns).
+const std::vector<std::string>& HostCallLog();
 
 // Makes the nth call (counting from 1, since the last reset) of that kind
 // fail.  error is what GetLastError, or a registry call, reports; 0 picks
@@ -59,6 +78,10 @@ unsigned HostOpenAttempts(const char* path);
 // HostReleaseFile, or 0 when the file could not be opened.
 int HostHoldFile(const char* path, DWORD access, DWORD share);
 void HostReleaseFile(int id);
+// Gives an existing file these attributes, as SetFileAttributesA would:
+// FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM
+// (0 clears them).  False when there is no such file.
+bool HostSetAttributes(const char* path, DWORD attributes);
 
 // Accounting: open handles of the program (files, mutexes, registry keys)
 // and live blocks of fixed memory.
@@ -80,7 +103,8 @@ void HostSetAllocLimit(SIZE_T bytes);
 void HostRegCreateKey(const char* path);
 void HostRegDeleteKey(const char* path);
 bool HostRegKeyExists(const char* path);
-// The key opens for reading but refuses KEY_ALL_ACCESS.
+// The key grants the current user only KEY_READ: an open that asks for
+// more (KEY_ALL_ACCESS, say) is refused with ERROR_ACCESS_DENIED.
 void HostRegDenyWrite(const char* path);
 void HostRegSetValue(const char* path, const char* name, DWORD type, const void* data,
                      DWORD size);
@@ -102,6 +126,8 @@ HostDllSearch HostDllSearchState();
 void HostMutexHeldElsewhere(const char* name);
 void HostMutexDenied(const char* name);
 bool HostMutexExists(const char* name);
+// Whether this process owns the named mutex: it created it initially owned.
+bool HostMutexOwned(const char* name);
 
 // Message box model: every box is recorded; answers come from a queue,
 // and an empty queue answers IDOK.  A hook runs while each box is up.
@@ -150,6 +176,7 @@ struct HostDialogRun {
   int templateId;
   HINSTANCE instance;
   HWND owner;
+  DLGPROC proc;
   LPARAM param;
   HWND window;
   std::vector<INT_PTR> procResults;  // what the procedure returned, per message

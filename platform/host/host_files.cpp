@@ -2,6 +2,7 @@
 // rules the updater meets on Windows modelled on top: backslashes as path
 // separators, share modes between open handles (also those that another
 // program holds), the read-only attribute, and Win32 error codes.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -35,18 +36,116 @@ struct HeldFile {
   ino_t inode;
 };
 
+const HostFlagName ACCESS_NAMES[] = {
+    {GENERIC_READ, "GENERIC_READ"}, {GENERIC_WRITE, "GENERIC_WRITE"}, {0, nullptr}};
+const HostFlagName SHARE_NAMES[] = {
+    {FILE_SHARE_READ, "FILE_SHARE_READ"}, {FILE_SHARE_WRITE, "FILE_SHARE_WRITE"}, {0, nullptr}};
+const HostFlagName DISPOSITION_NAMES[] = {
+    {CREATE_NEW, "CREATE_NEW"}, {CREATE_ALWAYS, "CREATE_ALWAYS"}, {OPEN_EXISTING, "OPEN_EXISTING"},
+    {OPEN_ALWAYS, "OPEN_ALWAYS"}, {TRUNCATE_EXISTING, "TRUNCATE_EXISTING"}, {0, nullptr}};
+const HostFlagName FLAG_NAMES[] = {{FILE_ATTRIBUTE_READONLY, "FILE_ATTRIBUTE_READONLY"},
+                                   {FILE_ATTRIBUTE_HIDDEN, "FILE_ATTRIBUTE_HIDDEN"},
+                                   {FILE_ATTRIBUTE_SYSTEM, "FILE_ATTRIBUTE_SYSTEM"},
+                                   {FILE_ATTRIBUTE_NORMAL, "FILE_ATTRIBUTE_NORMAL"},
+                                   {FILE_FLAG_SEQUENTIAL_SCAN, "FILE_FLAG_SEQUENTIAL_SCAN"},
+                                   {0, nullptr}};
+
 std::vector<HostFile*> g_files;
 std::map<int, HeldFile> g_held;
 int g_nextHeld = 1;
 std::map<std::string, DWORD> g_failingPaths;
 std::map<std::string, unsigned> g_openAttempts;
 
-std::string HostPath(const char* name) {
-  std::string path(name);
-  for (char& c : path) {
-    if (c == '\\') c = '/';
+std::map<std::pair<dev_t, ino_t>, DWORD> g_attributes;  // hidden and system bits
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Whether two names are one name to the file system: letters compare
+// without regard to case, as the system's case table has it.
+bool SameName(const std::string& a, const std::string& b) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a.c_str());
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b.c_str());
+  while (*p != 0 && *q != 0) {
+    if (HostFoldUnit(&p) != HostFoldUnit(&q)) return false;
   }
-  return path;
+  return *p == 0 && *q == 0;
+}
+
+// The entry of folder that name stands for: the name itself where it
+// exists, else the one entry of another case, else name unchanged (for a
+// file about to be made).
+std::string FindEntry(const std::string& folder, const std::string& name) {
+  std::string exact = folder + "/" + name;
+  struct stat st;
+  if (lstat(exact.c_str(), &st) == 0) return name;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return name;
+  std::string found = name;
+  while (struct dirent* entry = readdir(dir)) {
+    if (SameName(entry->d_name, name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+// Turns a Win32 path into the host path of the file it names, the way the
+// system reads a path: '\' and '/' separate components, but never as the
+// second byte of a code page 932 character; doubled separators and "."
+// count once; ".." goes up; trailing dots and spaces of the last component
+// are dropped; every component is found without regard to case.  A leading
+// separator starts from the host's root.  Returns false with *error set
+// for a name that cannot name a file.
+bool ResolvePath(const char* name, std::string* path, DWORD* error) {
+  std::vector<std::string> parts;
+  std::string part;
+  bool trailingSeparator = false;
+  for (const char* p = name; *p != 0; ++p) {
+    unsigned char byte = static_cast<unsigned char>(*p);
+    if (HostIsLeadByte(byte) && p[1] != 0) {
+      part += p[0];
+      part += p[1];
+      ++p;
+      trailingSeparator = false;
+      continue;
+    }
+    if (IsSeparator(*p)) {
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      part.clear();
+      trailingSeparator = true;
+      continue;
+    }
+    part += *p;
+    trailingSeparator = false;
+  }
+  if (part == "..") {
+    if (!parts.empty()) parts.pop_back();
+    part.clear();
+  } else if (part == ".") {
+    part.clear();
+  }
+  size_t end = part.find_last_not_of(". ");
+  part.erase(end == std::string::npos ? 0 : end + 1);
+  if (!part.empty()) parts.push_back(part);
+  if (parts.empty() || trailingSeparator) {
+    // No file is named by "", by a folder alone, or by a name that ends
+    // in a separator.
+    *error = parts.empty() && !IsSeparator(name[0]) ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME;
+    return false;
+  }
+  std::string resolved = IsSeparator(name[0]) ? "" : ".";
+  for (const std::string& each : parts) {
+    std::string parent = resolved.empty() ? "/" : resolved;
+    resolved += "/" + FindEntry(parent, each);
+  }
+  *path = resolved;
+  return true;
 }
 
 // Two opens of one file conflict unless each one's share mode allows what
@@ -98,26 +197,45 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
   }
 }
 
+DWORD AttributesOf(const struct stat& st) {
+  auto found = g_attributes.find({st.st_dev, st.st_ino});
+  DWORD attributes = found == g_attributes.end() ? 0 : found->second;
+  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes;
+}
+
 // Opens the file at path the way CreateFileA would; returns the descriptor,
-// or -1 with *error set.  The share check comes before anything that could
+// or -1 with *error set.  Every check comes before anything that could
 // change the file, so a refused CREATE_ALWAYS never empties it.
 int OpenHostFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                 DWORD* error) {
+                 DWORD flags, DWORD* error) {
   struct stat st;
   bool exists = stat(path.c_str(), &st) == 0;
   if (!exists) {
-    if (disposition == OPEN_EXISTING || errno != ENOENT) {
+    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING || errno != ENOENT) {
       *error = ErrorFromErrno(errno, path);
       return -1;
     }
   } else {
+    if (disposition == CREATE_NEW) {
+      *error = ERROR_FILE_EXISTS;
+      return -1;
+    }
     if (S_ISDIR(st.st_mode)) {
       *error = ERROR_ACCESS_DENIED;
       return -1;
     }
+    DWORD attributes = AttributesOf(st);
     // The read-only attribute: Windows refuses to write such a file
     // whoever asks, so the model does too, root or not.
-    if ((access & GENERIC_WRITE) && !(st.st_mode & S_IWUSR)) {
+    if ((access & GENERIC_WRITE) && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      *error = ERROR_ACCESS_DENIED;
+      return -1;
+    }
+    // Replacing a hidden or system file takes the same attributes again:
+    // FILE_ATTRIBUTE_NORMAL alone is refused.
+    DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (disposition == CREATE_ALWAYS && (kept & ~flags) != 0) {
       *error = ERROR_ACCESS_DENIED;
       return -1;
     }
@@ -126,9 +244,10 @@ int OpenHostFile(const std::string& path, DWORD access, DWORD share, DWORD dispo
       return -1;
     }
   }
-  int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
-  if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
-  int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+  int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING) mode |= O_CREAT;
+  if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) mode |= O_TRUNC;
+  int fd = open(path.c_str(), mode | O_CLOEXEC, 0666);
   if (fd < 0) *error = ErrorFromErrno(errno, path);
   return fd;
 }
@@ -153,17 +272,22 @@ void DropFile(HostFile* file) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
-  (void)flags;
+  HostLogCall("CreateFileA(" + HostQuoted(name) + ", " + HostFlagsText(access, ACCESS_NAMES) + ", " +
+              HostFlagsText(share, SHARE_NAMES) + ", " + HostPointerText(security) + ", " +
+              HostFlagsText(disposition, DISPOSITION_NAMES) + ", " + HostFlagsText(flags, FLAG_NAMES) +
+              ", " + HostPointerText(templateFile) + ")");
   if (name == nullptr || security != nullptr || templateFile != nullptr ||
-      (disposition != OPEN_EXISTING && disposition != CREATE_ALWAYS) ||
-      (access & ~(GENERIC_READ | GENERIC_WRITE)) != 0) {
+      disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
+      (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) ||
+      (access & ~(GENERIC_READ | GENERIC_WRITE)) != 0 ||
+      (share & ~(FILE_SHARE_READ | FILE_SHARE_WRITE)) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   ++g_openAttempts[name];
   DWORD error = 0;
   if (HostCheckFault(HOST_CALL_OPEN, &error) == HOST_FAULT_FAIL) {
-    SetLastError(error ? error : ERROR_ACCESS_DENIED);
+    SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   auto failing = g_failingPaths.find(name);
@@ -171,10 +295,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     SetLastError(failing->second);
     return INVALID_HANDLE_VALUE;
   }
-  std::string path = HostPath(name);
+  std::string path;
+  if (!ResolvePath(name, &path, &error)) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   struct stat before;
   bool existed = stat(path.c_str(), &before) == 0;
-  int fd = OpenHostFile(path, access, share, disposition, &error);
+  int fd = OpenHostFile(path, access, share, disposition, flags, &error);
   if (fd < 0) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
@@ -184,8 +312,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   HostFile* file = new HostFile{{HOST_OBJECT_FILE}, fd, access, share, st.st_dev, st.st_ino};
   g_files.push_back(file);
   HostAddObject(&file->base);
-  // CREATE_ALWAYS over an existing file succeeds and says so.
-  SetLastError(disposition == CREATE_ALWAYS && existed ? ERROR_ALREADY_EXISTS : NO_ERROR);
+  // CREATE_ALWAYS and OPEN_ALWAYS over an existing file succeed and say so.
+  bool says = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+  SetLastError(says ? ERROR_ALREADY_EXISTS : NO_ERROR);
   return &file->base;
 }
 
@@ -207,7 +336,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAP
   DWORD limit = 0;
   HostFault fault = HostCheckFault(HOST_CALL_READ, &limit);
   if (fault == HOST_FAULT_FAIL) {
-    SetLastError(limit ? limit : ERROR_READ_FAULT);
+    SetLastError(limit);
     return FALSE;
   }
   if (fault == HOST_FAULT_SHORT && limit < count) count = limit;
@@ -247,7 +376,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
   DWORD limit = 0;
   HostFault fault = HostCheckFault(HOST_CALL_WRITE, &limit);
   if (fault == HOST_FAULT_FAIL) {
-    SetLastError(limit ? limit : ERROR_WRITE_FAULT);
+    SetLastError(limit);
     return FALSE;
   }
   if (fault == HOST_FAULT_SHORT && limit < count) count = limit;
@@ -275,8 +404,12 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
   }
   DWORD error = 0;
   struct stat st;
-  if (HostCheckFault(HOST_CALL_SIZE, &error) == HOST_FAULT_FAIL || fstat(file->fd, &st) != 0) {
-    SetLastError(error ? error : ERROR_ACCESS_DENIED);
+  if (HostCheckFault(HOST_CALL_SIZE, &error) == HOST_FAULT_FAIL) {
+    SetLastError(error);
+    return INVALID_FILE_SIZE;
+  }
+  if (fstat(file->fd, &st) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_FILE_SIZE;
   }
   uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -293,7 +426,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
   }
   DWORD error = 0;
   if (HostCheckFault(HOST_CALL_SEEK, &error) == HOST_FAULT_FAIL) {
-    SetLastError(error ? error : ERROR_NEGATIVE_SEEK);
+    SetLastError(error);
     return INVALID_SET_FILE_POINTER;
   }
   int64_t move = distanceHigh != nullptr
@@ -331,17 +464,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
   return static_cast<DWORD>(target);
 }
 
-// Closes a file or a mutex; registry keys close through RegCloseKey.
-BOOL CloseHandle(HANDLE handle) {
-  HostFile* file = FindFile(handle);
-  if (file != nullptr) {
-    DropFile(file);
-    return TRUE;
-  }
-  if (HostCloseMutex(handle)) return TRUE;
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
-}
+void HostCloseFile(HostObject* object) { DropFile(reinterpret_cast<HostFile*>(object)); }
 
 void HostFailOpen(const char* path, DWORD error) { g_failingPaths[path] = error; }
 
@@ -351,7 +474,9 @@ unsigned HostOpenAttempts(const char* path) {
 }
 
 int HostHoldFile(const char* path, DWORD access, DWORD share) {
-  std::string hostPath = HostPath(path);
+  std::string hostPath;
+  DWORD error = 0;
+  if (!ResolvePath(path, &hostPath, &error)) return 0;
   int fd = open(hostPath.c_str(), (access & GENERIC_WRITE) ? O_RDWR : O_RDONLY);
   if (fd < 0) return 0;
   struct stat st;
@@ -359,6 +484,17 @@ int HostHoldFile(const char* path, DWORD access, DWORD share) {
   int id = g_nextHeld++;
   g_held[id] = HeldFile{fd, access, share, st.st_dev, st.st_ino};
   return id;
+}
+
+bool HostSetAttributes(const char* path, DWORD attributes) {
+  std::string hostPath;
+  DWORD error = 0;
+  struct stat st;
+  if (!ResolvePath(path, &hostPath, &error) || stat(hostPath.c_str(), &st) != 0) return false;
+  mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~0222) : (st.st_mode | S_IWUSR);
+  if (chmod(hostPath.c_str(), mode & 07777) != 0) return false;
+  g_attributes[{st.st_dev, st.st_ino}] = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  return true;
 }
 
 void HostReleaseFile(int id) {
@@ -373,4 +509,5 @@ void HostResetFiles() {
   g_held.clear();
   g_failingPaths.clear();
   g_openAttempts.clear();
+  g_attributes.clear();
 }

@@ -3,6 +3,8 @@
 #ifndef UPDATER_HOST_INTERNAL_H
 #define UPDATER_HOST_INTERNAL_H
 
+#include <string>
+
 #include "host_control.h"
 
 enum HostObjectKind { HOST_OBJECT_FILE, HOST_OBJECT_MUTEX, HOST_OBJECT_KEY };
@@ -18,14 +20,42 @@ void HostRemoveObject(HostObject* object);
 // The live object behind a handle, if it is of that kind; null otherwise.
 HostObject* HostFindObject(const void* handle, HostObjectKind kind);
 
+// Each kind's own close, which CloseHandle dispatches to; each frees the
+// record it is given.
+void HostCloseFile(HostObject* file);
+void HostCloseMutex(HostObject* mutex);
+
 // Counts the call and tells how it is to go: HOST_FAULT_NONE, or
-// HOST_FAULT_FAIL with *value the error to report (0 when the test left it
-// to the call), or HOST_FAULT_SHORT with *value the most bytes to move.
+// HOST_FAULT_FAIL with *value the error to report (the test's, or else the
+// call's default from HOST_FALLIBLE_CALLS), or HOST_FAULT_SHORT with
+// *value the most bytes to move.
 enum HostFault { HOST_FAULT_NONE, HOST_FAULT_FAIL, HOST_FAULT_SHORT };
 HostFault HostCheckFault(HostCall call, DWORD* value);
 
-// Closes a mutex handle; FALSE when the handle is no mutex of ours.
-BOOL HostCloseMutex(HANDLE handle);
+// The call log (HostCallLog): each logged call as one line of text, its
+// arguments spelled as the program would write them.
+void HostLogCall(const std::string& line);
+struct HostFlagName {
+  DWORD value;
+  const char* name;  // null ends a table
+};
+// A set of flags as "A|B", with bits no name covers in hex; "0" for none.
+std::string HostFlagsText(DWORD value, const HostFlagName* names);
+// One value of an enumeration by its name, or in decimal.
+std::string HostEnumText(DWORD value, const HostFlagName* names);
+// A string argument in double quotes, with a double quote and bytes
+// outside printable ASCII as \xNN (a backslash stands as itself); NULL for
+// a null pointer.
+std::string HostQuoted(const char* text);
+// NULL, or the pointer in hex.
+std::string HostPointerText(const void* pointer);
+
+// Code page 932: whether a byte starts a two-byte character, and the next
+// character of a string as one number with its letters in one case (ASCII,
+// full-width Latin, Greek and Cyrillic), as the system's case table folds
+// them.  A lead byte at the very end stands alone.
+bool HostIsLeadByte(unsigned char byte);
+unsigned HostFoldUnit(const unsigned char** text);
 
 // Frees the records of a model; called by HostResetPlatform.
 void HostResetFiles();

@@ -24,14 +24,21 @@ SIZE_T g_peakBytes;
 
 }  // namespace
 
+const HostFlagName ALLOC_NAMES[] = {{GPTR, "GPTR"}, {GMEM_ZEROINIT, "GMEM_ZEROINIT"}, {0, nullptr}};
+
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  HostLogCall("GlobalAlloc(" + HostFlagsText(flags, ALLOC_NAMES) + ", " + std::to_string(bytes) + ")");
   if ((flags & ~static_cast<UINT>(GPTR)) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   DWORD error = 0;
-  if (HostCheckFault(HOST_CALL_ALLOC, &error) == HOST_FAULT_FAIL || bytes > g_limit) {
-    SetLastError(error ? error : ERROR_NOT_ENOUGH_MEMORY);
+  if (HostCheckFault(HOST_CALL_ALLOC, &error) == HOST_FAULT_FAIL) {
+    SetLastError(error);
+    return nullptr;
+  }
+  if (bytes > g_limit) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   // A block of 0 bytes is still a block of its own.  Zeroed blocks come

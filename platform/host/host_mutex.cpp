@@ -10,6 +10,7 @@ namespace {
 
 struct Mutex {
   unsigned ourHandles;
+  bool owned;  // by this process, since it created the mutex initially owned
   bool elsewhere;
   bool denied;
 };
@@ -24,7 +25,9 @@ std::map<std::string, Mutex> g_mutexes;
 }  // namespace
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
-  (void)initialOwner;
+  HostLogCall("CreateMutexA(" + HostPointerText(security) + ", " +
+              (initialOwner == TRUE ? "TRUE" : initialOwner == FALSE ? "FALSE" : std::to_string(initialOwner)) +
+              ", " + HostQuoted(name) + ")");
   if (security != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -32,7 +35,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR na
   DWORD error = 0;
   if (HostCheckFault(HOST_CALL_MUTEX, &error) == HOST_FAULT_FAIL) {
     // A name that another kind of object already uses fails like this.
-    SetLastError(error ? error : ERROR_INVALID_HANDLE);
+    SetLastError(error);
     return nullptr;
   }
   std::string key = name ? name : "";
@@ -46,7 +49,10 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR na
       }
       existed = true;
     }
-    ++g_mutexes[key].ourHandles;
+    Mutex& mutex = g_mutexes[key];
+    ++mutex.ourHandles;
+    // Ownership is asked for only by the call that creates the mutex.
+    if (!existed && initialOwner) mutex.owned = true;
   }
   MutexHandle* handle = new MutexHandle{{HOST_OBJECT_MUTEX}, key};
   HostAddObject(&handle->base);
@@ -56,16 +62,14 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR na
   return &handle->base;
 }
 
-BOOL HostCloseMutex(HANDLE object) {
-  MutexHandle* handle = reinterpret_cast<MutexHandle*>(HostFindObject(object, HOST_OBJECT_MUTEX));
-  if (handle == nullptr) return FALSE;
+void HostCloseMutex(HostObject* object) {
+  MutexHandle* handle = reinterpret_cast<MutexHandle*>(object);
   auto found = g_mutexes.find(handle->name);
   if (found != g_mutexes.end() && --found->second.ourHandles == 0 && !found->second.elsewhere &&
       !found->second.denied)
     g_mutexes.erase(found);
   HostRemoveObject(&handle->base);
   delete handle;
-  return TRUE;
 }
 
 void HostMutexHeldElsewhere(const char* name) { g_mutexes[name].elsewhere = true; }
@@ -73,5 +77,10 @@ void HostMutexHeldElsewhere(const char* name) { g_mutexes[name].elsewhere = true
 void HostMutexDenied(const char* name) { g_mutexes[name].denied = true; }
 
 bool HostMutexExists(const char* name) { return g_mutexes.count(name) != 0; }
+
+bool HostMutexOwned(const char* name) {
+  auto found = g_mutexes.find(name);
+  return found != g_mutexes.end() && found->second.owned;
+}
 
 void HostResetMutexes() { g_mutexes.clear(); }

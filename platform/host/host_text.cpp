@@ -5,36 +5,36 @@
 
 #include "host_internal.h"
 
-namespace {
-
-bool IsLeadByte(unsigned char byte) {
+bool HostIsLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-// The next character of a code page 932 string as one number: a two-byte
-// character whole, a single byte with ASCII letters folded to lower case.
-// A lead byte at the very end stands alone.
-unsigned NextUnit(const unsigned char** text) {
+unsigned HostFoldUnit(const unsigned char** text) {
   const unsigned char* p = *text;
-  if (IsLeadByte(p[0]) && p[1] != 0) {
+  if (HostIsLeadByte(p[0]) && p[1] != 0) {
     *text = p + 2;
-    return 0x10000u | (static_cast<unsigned>(p[0]) << 8) | p[1];
+    unsigned unit = static_cast<unsigned>(p[0]) << 8 | p[1];
+    if (unit >= 0x8260 && unit <= 0x8279) unit += 0x21;       // full-width A-Z
+    else if (unit >= 0x839F && unit <= 0x83B6) unit += 0x20;  // Greek
+    else if (unit >= 0x8440 && unit <= 0x844E) unit += 0x30;  // Cyrillic, before 0x847F
+    else if (unit >= 0x844F && unit <= 0x8460) unit += 0x31;  // and after it
+    return 0x10000u | unit;
   }
   *text = p + 1;
   return p[0] >= 'A' && p[0] <= 'Z' ? p[0] + ('a' - 'A') : p[0];
 }
 
-}  // namespace
-
-// Compares ignoring the case of ASCII letters only; the trail byte of a
-// two-byte character is never folded.  Returns -1, 0 or 1.
+// Equality as the Japanese locale gives it: letters of either case are
+// one (ASCII, full-width, Greek, Cyrillic); width and kana type still
+// count.  Returns -1, 0 or 1; the order of unequal strings is by code and
+// is not the system's linguistic order.
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* q = reinterpret_cast<const unsigned char*>(b ? b : "");
   for (;;) {
     if (*p == 0 || *q == 0) return (*p != 0) - (*q != 0);
-    unsigned x = NextUnit(&p);
-    unsigned y = NextUnit(&q);
+    unsigned x = HostFoldUnit(&p);
+    unsigned y = HostFoldUnit(&q);
     if (x != y) return x < y ? -1 : 1;
   }
 }

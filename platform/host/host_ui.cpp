@@ -63,7 +63,7 @@ HWND ChildHandle(Window* dialog, int id) {
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   DWORD error = 0;
   if (HostCheckFault(HOST_CALL_BOX, &error) == HOST_FAULT_FAIL) {
-    SetLastError(error ? error : ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(error);
     return 0;
   }
   if (owner != nullptr && FindWindow(owner) == nullptr) {
@@ -90,7 +90,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
                         LPARAM param) {
   DWORD error = 0;
   if (HostCheckFault(HOST_CALL_DIALOG, &error) == HOST_FAULT_FAIL) {
-    SetLastError(error ? error : ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(error);
     return -1;
   }
   ULONG_PTR name = reinterpret_cast<ULONG_PTR>(templateName);
@@ -110,7 +110,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
     g_windows.insert(child);
   }
   HWND hwnd = HandleOf(dialog);
-  g_runs.push_back(HostDialogRun{found->first, instance, owner, param, hwnd, {}, {}, {}, 0, -1});
+  g_runs.push_back(HostDialogRun{found->first, instance, owner, proc, param, hwnd, {}, {}, {}, 0, -1});
 
   auto deliver = [&](UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR handled = proc(hwnd, message, wParam, lParam);
