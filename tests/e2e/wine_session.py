@@ -24,6 +24,18 @@ def hexbytes(text):
     return text.encode("cp932").hex()
 
 
+# Wine runs as a player's process would: without root's override of file
+# permissions, which would let wineserver write a read-only file.  The
+# capabilities leave the bounding and inheritable sets, so no process that
+# Wine starts (wineserver included) can have them back.
+CONFINE = ["setpriv", "--inh-caps=-dac_override,-dac_read_search",
+           "--bounding-set=-dac_override,-dac_read_search"]
+
+
+def confined(args):
+    return CONFINE + list(args) if os.geteuid() == 0 else list(args)
+
+
 class WineSession:
     def __init__(self, uidriver, artifacts=None, display=None):
         self.uidriver = uidriver
@@ -91,7 +103,7 @@ class WineSession:
         """Runs a command in the session; returns (exit code, output)."""
         out = self._logs()
         with open(out, "wb") as sink:
-            done = subprocess.run(args, cwd=cwd or self.root, env=self.env, stdin=subprocess.DEVNULL,
+            done = subprocess.run(confined(args), cwd=cwd or self.root, env=self.env, stdin=subprocess.DEVNULL,
                                   stdout=sink, stderr=subprocess.STDOUT, timeout=timeout)
         with open(out, "rb") as f:
             output = f.read().decode("utf-8", "replace")
@@ -107,7 +119,7 @@ class WineSession:
         env = dict(self.env)
         if debug:
             env["WINEDEBUG"] = debug
-        process = subprocess.Popen(args, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=sink,
+        process = subprocess.Popen(confined(args), cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=sink,
                                    stderr=subprocess.STDOUT)
         sink.close()
         return process, out
@@ -168,7 +180,8 @@ class WineSession:
         """The screen once the updater's windows have painted and the picture
         has stopped changing."""
         self.focus()
-        self.drive("wait:" + hexbytes(title) + ":5000", "paint")
+        if self.uidriver:
+            self.drive("wait:" + hexbytes(title) + ":5000", "paint")
         path = os.path.join(self.artifacts, name + ".png")
         shots = []
         for _ in range(80):
