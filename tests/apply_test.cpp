@@ -192,6 +192,76 @@ TEST_F(ApplyTest, AFailingRowStopsTheCopyWithItsErrorBox) {
   }
 }
 
+// The running game holds InstData.pak open: whether the copy may replace
+// it depends on how the game shares it.  The target is opened to write,
+// sharing writing only, so a game that reads the file (sharing or not)
+// keeps it, and only a game that merely writes it, sharing writing, lets
+// it be replaced.
+TEST_F(ApplyTest, HowTheGameSharesAnOpenTargetDecidesWhetherItIsReplaced) {
+  struct Holder {
+    const char* what;
+    DWORD access, share;
+    bool replaced;
+  } holders[] = {
+      {"reads, shares nothing", GENERIC_READ, 0, false},
+      {"reads, shares reading", GENERIC_READ, FILE_SHARE_READ, false},
+      {"reads, shares writing", GENERIC_READ, FILE_SHARE_WRITE, false},
+      {"reads, shares both", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+      {"writes, shares writing", GENERIC_WRITE, FILE_SHARE_WRITE, true},
+      {"writes, shares both", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+      {"reads and writes, shares both", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+  };
+  LooseSources();
+  for (const Holder& holder : holders) {
+    SCOPED_TRACE(holder.what);
+    HostResetPlatform();
+    for (int row = 0; row < 3; ++row) WriteBytes(Target(row), OLD_BYTES[row]);
+    int held = HostHoldFile("game\\InstData.pak", holder.access, holder.share);
+    ASSERT_NE(held, 0);
+    ApplyRun run = ApplyInDialog("game");
+    HostReleaseFile(held);
+    if (holder.replaced) {
+      EXPECT_EQ(run.result, 1);
+      ExpectRowsAround(3, __LINE__);
+    } else {
+      EXPECT_EQ(run.result, 0);
+      ExpectOneErrorBox(run.owner, "InstData.pak", __LINE__);
+      ExpectRowsAround(1, __LINE__);
+      EXPECT_EQ(Contents(Target(1)), OLD_BYTES[1]) << "a refused open leaves the file whole";
+    }
+  }
+}
+
+// Targets as the game's installer may have left them: another letter
+// case is replaced in place (no second file), a hidden or system file is
+// refused like a read-only one.
+TEST_F(ApplyTest, TargetsInAnotherCaseOrHiddenAreTreatedAsWindowsTreatsThem) {
+  LooseSources();
+  unlink(Target(1).c_str());
+  WriteBytes("game/INSTDATA.PAK", OLD_BYTES[1]);
+  ApplyRun run = ApplyInDialog("game");
+  EXPECT_EQ(run.result, 1);
+  EXPECT_EQ(Contents("game/INSTDATA.PAK"), NewBytes(1));
+  EXPECT_FALSE(Exists(Target(1))) << "a second file was made beside the first";
+
+  const DWORD attributes[] = {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_READONLY};
+  for (DWORD attribute : attributes) {
+    SCOPED_TRACE(attribute);
+    HostResetPlatform();
+    for (int row = 0; row < 3; ++row) {
+      unlink(("game/" + std::string(row == 1 ? "INSTDATA.PAK" : NAMES[row])).c_str());
+      WriteBytes(Target(row), OLD_BYTES[row]);
+    }
+    ASSERT_TRUE(HostSetAttributes("game\\Archive.ini", attribute));
+    run = ApplyInDialog("game");
+    EXPECT_EQ(run.result, 0);
+    ExpectOneErrorBox(run.owner, "Archive.ini", __LINE__);
+    ExpectRowsAround(2, __LINE__);
+    EXPECT_EQ(Contents(Target(2)), OLD_BYTES[2]);
+    HostSetAttributes("game\\Archive.ini", 0);
+  }
+}
+
 TEST_F(ApplyTest, AMissingInstallFolderFailsTheFirstRow) {
   LooseSources();
   ApplyRun run = ApplyInDialog("no such folder");

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "delivery/apply.h"
+#include "delivery/patch_source.h"
+#include "dialog/update_dialog.h"
 #include "driver/driver.h"
 #include "support.h"
 #include "update_template.h"
@@ -59,6 +61,11 @@ class DriverTest : public HostTest {
   // owner is not the one its text calls for.
   static std::string BoxCodes() {
     std::string codes;
+    BoxCodesInto(&codes);
+    return codes;
+  }
+  static void BoxCodesInto(std::string* out) {
+    std::string& codes = *out;
     for (const HostBox& box : HostBoxes()) {
       char code = '?';
       for (const BoxText& known : BOX_TEXTS) {
@@ -69,13 +76,13 @@ class DriverTest : public HostTest {
         if (known.driver) {
           EXPECT_EQ(box.owner, nullptr) << code;
         } else {
-          EXPECT_NE(box.owner, nullptr) << code;
+          ASSERT_FALSE(HostDialogRuns().empty()) << code;
+          EXPECT_EQ(box.owner, HostDialogRuns().back().window) << code << ": owned by the dialog";
         }
       }
       if (box.caption == Cp932("エラー")) code = 'E';
       codes += code;
     }
-    return codes;
   }
 
   // A fresh start with the game installed in "game" and no Version.
@@ -287,6 +294,75 @@ TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItSho
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "C");
   EXPECT_EQ(HostDialogRuns().size(), 1u);
+}
+
+// Every argument the program passes to the platform in a whole update
+// (Version 1.100 already there, so the question comes first; one loose
+// source and two archived), exactly.
+TEST_F(DriverTest, EachCallGetsExactlyTheArgumentsTheProgramMeans) {
+  unlink("InstData.pak");
+  unlink("Archive.ini");
+  WriteBytes("UpdateData.dat", PackFiles(0x32, {{"InstData.pak", "new pak"}, {"Archive.ini", "new ini"}}));
+  HostResetPlatform();
+  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegSetValue(KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
+  memset(g_installFolder, 0, sizeof g_installFolder);
+  g_installedVersion = 0;
+  DefineUpdateDialog();
+  HostScriptDialog({{HOST_INPUT_ENTER, 0, 0, 0}});
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
+  ASSERT_EQ(WinMain(instance, nullptr, const_cast<LPSTR>(""), 1), 0);
+
+  const std::string READ = "GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, "
+                           "FILE_ATTRIBUTE_NORMAL|FILE_FLAG_SEQUENTIAL_SCAN, NULL)";
+  const std::string WRITE = "GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)";
+  const std::string OPEN_KEY =
+      "RegOpenKeyExA(HKEY_CURRENT_USER, \"Software\\Lanternfly\\luminario\", 0, KEY_ALL_ACCESS, &key)";
+  // Each source's record, then for an archived one its 16-byte header
+  // and its index of two entries, then the data buffer.
+  const std::string RECORD = "GlobalAlloc(GPTR, " + std::to_string(sizeof(PatchSource)) + ")";
+  const std::string INDEX =
+      "GlobalAlloc(GPTR, " + std::to_string(2 * (ArchiveNameWidth(0x32) + ARCHIVE_PAIR_SIZE)) + ")";
+  const std::vector<std::string> expected = {
+      "CreateMutexA(NULL, TRUE, \"RZUPDATE Ver0.10\")",
+      OPEN_KEY,
+      "RegQueryValueExA(key, \"InstallFolder\", NULL, NULL, data, 260)",
+      "RegQueryValueExA(key, \"Version\", NULL, NULL, data, 4)",
+      RECORD,
+      "CreateFileA(\"patch110.dat\", " + READ,
+      "GlobalAlloc(GPTR, 16)",
+      "CreateFileA(\"game\\patch110.dat\", " + WRITE,
+      RECORD,
+      "CreateFileA(\"InstData.pak\", " + READ,
+      "CreateFileA(\"UpdateData.dat\", " + READ,
+      "GlobalAlloc(GPTR, 16)",
+      INDEX,
+      "GlobalAlloc(GPTR, 7)",
+      "CreateFileA(\"game\\InstData.pak\", " + WRITE,
+      RECORD,
+      "CreateFileA(\"Archive.ini\", " + READ,
+      "CreateFileA(\"UpdateData.dat\", " + READ,
+      "GlobalAlloc(GPTR, 16)",
+      INDEX,
+      "GlobalAlloc(GPTR, 7)",
+      "CreateFileA(\"game\\Archive.ini\", " + WRITE,
+      OPEN_KEY,
+      "RegSetValueExA(key, \"Version\", 0, REG_BINARY, {4C 04 00 00}, 4)",
+  };
+  EXPECT_EQ(HostCallLog(), expected);
+
+  // The dialog: this module's template 101, no owner, the dialog
+  // procedure, nothing through its parameter.
+  ASSERT_EQ(HostDialogRuns().size(), 1u);
+  const HostDialogRun& run = HostDialogRuns()[0];
+  EXPECT_EQ(run.instance, instance);
+  EXPECT_EQ(run.templateId, IDD_UPDATE);
+  EXPECT_EQ(run.owner, nullptr);
+  EXPECT_EQ(run.proc, &UpdateDialogProc);
+  EXPECT_EQ(run.param, 0);
+  // The boxes: the question unowned with OK and Cancel, the completion
+  // owned by the dialog (BoxCodes checks caption, style and owner).
+  EXPECT_EQ(BoxCodes(), "QC");
 }
 
 }  // namespace

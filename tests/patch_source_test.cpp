@@ -197,12 +197,34 @@ TEST_F(PatchSourceTest, TheLooseFileWinsWithoutTheArchiveBeingOpened) {
   EXPECT_EQ(HostOpenAttempts(ARCHIVE), 0u);
   EXPECT_EQ(HostCallCount(HOST_CALL_READ), 1u) << "a loose file comes in one read";
 
-  // A loose file that another program is writing cannot be opened to
-  // read, so the archive's entry is taken instead.
-  int held = HostHoldFile("InstData.pak", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  // A loose file that another program holds opens only if that program
+  // shares reading and does not write it; otherwise the archive's entry
+  // is taken instead.
+  struct Holder {
+    const char* what;
+    DWORD access, share;
+    const char* expected;
+  } holders[] = {
+      {"reads, shares reading", GENERIC_READ, FILE_SHARE_READ, "loose"},
+      {"reads, shares both", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, "loose"},
+      {"reads, shares writing", GENERIC_READ, FILE_SHARE_WRITE, "from the archive"},
+      {"writes, shares both", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, "from the archive"},
+      {"reads and writes, shares nothing", GENERIC_READ | GENERIC_WRITE, 0, "from the archive"},
+  };
+  for (const Holder& holder : holders) {
+    SCOPED_TRACE(holder.what);
+    int held = HostHoldFile("InstData.pak", holder.access, holder.share);
+    ASSERT_NE(held, 0);
+    ASSERT_TRUE(Fetch("InstData.pak", &bytes));
+    EXPECT_EQ(bytes, holder.expected);
+    HostReleaseFile(held);
+  }
+
+  // The file system finds a loose file in any letter case.
+  unlink("InstData.pak");
+  WriteBytes("INSTDATA.PAK", "loose, upper case");
   ASSERT_TRUE(Fetch("InstData.pak", &bytes));
-  EXPECT_EQ(bytes, "from the archive");
-  HostReleaseFile(held);
+  EXPECT_EQ(bytes, "loose, upper case");
 
   WriteBytes("empty.dat", "");
   PatchSource* source = OpenPatchSource("empty.dat", ARCHIVE);

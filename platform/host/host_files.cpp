@@ -274,7 +274,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
   HostLogCall("CreateFileA(" + HostQuoted(name) + ", " + HostFlagsText(access, ACCESS_NAMES) + ", " +
               HostFlagsText(share, SHARE_NAMES) + ", " + HostPointerText(security) + ", " +
-              HostFlagsText(disposition, DISPOSITION_NAMES) + ", " + HostFlagsText(flags, FLAG_NAMES) +
+              HostEnumText(disposition, DISPOSITION_NAMES) + ", " + HostFlagsText(flags, FLAG_NAMES) +
               ", " + HostPointerText(templateFile) + ")");
   if (name == nullptr || security != nullptr || templateFile != nullptr ||
       disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
