@@ -320,28 +320,100 @@ class UpdaterUnderWine(unittest.TestCase):
         self.assertFalse(self.wine.key_exists(), "the key is not made again")
 
     def test_no_dll_beside_the_exe_is_loaded(self):
-        # A downloads folder may hold stray DLLs under system names.
+        # A downloads folder may hold a stray DLL under a system name.  Wine
+        # loads uxtheme.dll when the first window is made, long after the
+        # program has restricted the DLL search; told to prefer a native
+        # copy of that one DLL, Wine would load one found beside the
+        # executable, were the search not restricted to the system folder.
         stray = os.path.join(os.path.dirname(UIDRIVER), "stray.dll")
-        names = ["version.dll", "uxtheme.dll", "dwmapi.dll"]
-        for name in names:
-            shutil.copy(stray, os.path.join(self.update_dir, name))
+        shutil.copy(stray, os.path.join(self.update_dir, "uxtheme.dll"))
         self.install({"InstallFolder": '"C:\\\\game"'})
         self.with_archive()
-        process, trace = self.wine.start(["wine", "update.exe"], cwd=self.update_dir, debug="+loaddll")
+        process, trace = self.wine.start(["wine", "update.exe"], cwd=self.update_dir, debug="+loaddll",
+                                         dll_overrides="uxtheme=n,b")
         self.update_and_confirm()
         self.finish(process)
         self.expect_updated(NEW)
         with open(trace, "rb") as f:
             loads = [line for line in f.read().decode("utf-8", "replace").splitlines() if "Loaded" in line]
-        self.assertTrue(any("user32.dll" in line.lower() for line in loads), "the trace shows the loads")
-        # Wine may name a file it found in the update folder while loading
-        # its own builtin code for it; what must never happen is the
-        # planted file's code being loaded, or running.
+        self.assertTrue(any("uxtheme.dll" in line.lower() for line in loads),
+                        "uxtheme.dll is loaded while the program runs:\n" + "\n".join(loads))
         folder = os.path.basename(self.update_dir).lower()
-        planted = [line for line in loads if folder in line.lower() and not line.endswith("builtin")
-                   and any(name in line.lower() for name in names)]
-        self.assertEqual(planted, [], "a DLL from the update folder was loaded:\n" + "\n".join(loads))
+        planted = [line for line in loads if folder in line.lower() and "uxtheme" in line.lower()]
+        self.assertEqual(planted, [], "the DLL beside update.exe was loaded:\n" + "\n".join(loads))
         self.assertFalse(os.path.exists(os.path.join(self.update_dir, "planted.txt")), "planted code ran")
+
+    def test_a_read_only_target(self):
+        self.install({"InstallFolder": '"C:\\\\game"', "Version": "hex:e8,03,00,00"})
+        os.chmod(os.path.join(self.install_path(), "Archive.ini"), 0o444)
+        self.with_archive()
+        process, _ = self.launch()
+        records = self.drive("wait:" + hexbytes(TITLE), "click:1", "wait:" + hexbytes("エラー"), "dump")
+        self.expect_box(records, "ファイルが書き込めません。[Archive.ini]", caption="エラー")
+        records = self.drive("wait:" + hexbytes("エラー"), "click:1", "gone",
+                             "wait:" + hexbytes(TITLE), "box", "dump")
+        self.expect_box(records, FAILED)
+        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+        self.finish(process)
+        self.assertEqual(self.target("patch110.dat"), NEW["patch110.dat"], "earlier rows are written")
+        self.assertEqual(self.target("InstData.pak"), NEW["InstData.pak"], "earlier rows are written")
+        self.assertEqual(self.target("Archive.ini"), OLD["Archive.ini"])
+        self.assertEqual(self.wine.query_version(), ("REG_BINARY", "e8030000"))
+
+    def test_an_install_folder_that_does_not_exist(self):
+        self.install({"InstallFolder": '"C:\\\\gone"', "Version": "hex:e8,03,00,00"})
+        self.with_archive()
+        process, _ = self.launch()
+        records = self.drive("wait:" + hexbytes(TITLE), "dump")
+        self.expect_dialog(records, "1.000", "C:\\gone")
+        records = self.drive("wait:" + hexbytes(TITLE), "click:1", "wait:" + hexbytes("エラー"), "dump")
+        self.expect_box(records, "ファイルが書き込めません。[patch110.dat]", caption="エラー")
+        records = self.drive("wait:" + hexbytes("エラー"), "click:1", "gone",
+                             "wait:" + hexbytes(TITLE), "box", "dump")
+        self.expect_box(records, FAILED)
+        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+        self.finish(process)
+        self.assertFalse(os.path.exists(os.path.join(self.wine.drive_c, "gone")), "no folder is made")
+        self.assertEqual(self.wine.query_version(), ("REG_BINARY", "e8030000"))
+
+    def test_names_spelled_in_another_case(self):
+        # The game's installer wrote INSTDATA.PAK; the update ships its
+        # loose patch file as PATCH110.DAT.  Windows finds both.
+        self.install({"InstallFolder": '"C:\\\\game"'})
+        os.rename(os.path.join(self.install_path(), "InstData.pak"),
+                  os.path.join(self.install_path(), "INSTDATA.PAK"))
+        self.with_archive()
+        with open(os.path.join(self.update_dir, "PATCH110.DAT"), "wb") as f:
+            f.write(LOOSE["patch110.dat"])
+        process, _ = self.launch()
+        self.update_and_confirm()
+        self.finish(process)
+        self.assertEqual(sorted(os.listdir(self.install_path())), ["Archive.ini", "INSTDATA.PAK", "patch110.dat"],
+                         "replaced in place, no second file")
+        self.assertEqual(self.target("patch110.dat"), LOOSE["patch110.dat"], "the loose file was taken")
+        self.assertEqual(self.target("INSTDATA.PAK"), NEW["InstData.pak"])
+        self.assertEqual(self.target("Archive.ini"), NEW["Archive.ini"])
+        self.assertEqual(self.wine.query_version(), ("REG_BINARY", "4c040000"))
+
+    def test_ended_abruptly_then_run_again(self):
+        # The game holds InstData.pak; the player kills the updater while
+        # its error box is up, quits the game and runs the update again.
+        self.install({"InstallFolder": '"C:\\\\game"', "Version": "hex:e8,03,00,00"})
+        self.with_archive()
+        process, _ = self.launch()
+        self.drive("hold:C:\\game\\InstData.pak", "wait:" + hexbytes(TITLE), "click:1",
+                   "wait:" + hexbytes("エラー"))
+        self.drive("wait:" + hexbytes("エラー"))  # the box is still up, the file free now
+        process.kill()
+        process.wait(timeout=60)
+        self.assertEqual(self.target("patch110.dat"), NEW["patch110.dat"])
+        self.assertEqual(self.target("InstData.pak"), OLD["InstData.pak"])
+        self.assertEqual(self.wine.query_version(), ("REG_BINARY", "e8030000"))
+        self.drive("windows")
+        process, _ = self.launch()
+        self.update_and_confirm()
+        self.finish(process)
+        self.expect_updated(NEW)
 
     def test_a_japanese_folder_whose_characters_end_in_0x5c(self):
         folder = "ソフト\\表示"  # ソ and 表 both have 0x5C as their second byte

@@ -111,14 +111,17 @@ class WineSession:
             raise RuntimeError("%s failed (%d):\n%s" % (args, done.returncode, output))
         return done.returncode, output
 
-    def start(self, args, cwd, debug=None):
+    def start(self, args, cwd, debug=None, dll_overrides=None):
         """Starts a command in the background; returns (process, output file).
-        debug: the WINEDEBUG channels for this command alone."""
+        debug: the WINEDEBUG channels for this command alone; dll_overrides:
+        WINEDLLOVERRIDES entries added for it alone (such as "uxtheme=n,b")."""
         out = self._logs()
         sink = open(out, "wb")
         env = dict(self.env)
         if debug:
             env["WINEDEBUG"] = debug
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] += ";" + dll_overrides
         process = subprocess.Popen(confined(args), cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=sink,
                                    stderr=subprocess.STDOUT)
         sink.close()
