@@ -1,6 +1,11 @@
 // The current user's registry, modelled in memory.  Key paths and value
 // names compare without regard to ASCII case; data is the raw bytes the
 // ANSI calls deliver, whatever the value's type.
+//
+// Not modelled, on purpose: the system's RegSetValueExA stores one NUL
+// more for a string whose caller's buffer happens to hold a NUL just past
+// the size given.  The program writes only REG_BINARY, and the model never
+// reads past the bytes it was given.
 #include <stdio.h>
 #include <string.h>
 
