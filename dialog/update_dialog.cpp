@@ -2,7 +2,6 @@
 
 #include "delivery/apply.h"
 #include "dialog/resource.h"
-#include "driver/driver.h"
 
 namespace {
 
