@@ -318,28 +318,43 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   return &file->base;
 }
 
-BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
-  if (read == nullptr || overlapped != nullptr) {
+namespace {
+
+// What ReadFile and WriteFile check before moving bytes: the count's
+// place, no overlapped structure, a live file opened for this access, and
+// the test's faults.  Returns the file with *count cut to what a short
+// call moves, or null with the last error set; *moved is 0 either way.
+HostFile* StartTransfer(HANDLE handle, LPDWORD moved, LPOVERLAPPED overlapped, DWORD access,
+                        HostCall call, DWORD* count) {
+  if (moved == nullptr || overlapped != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return nullptr;
   }
-  *read = 0;
+  *moved = 0;
   HostFile* file = FindFile(handle);
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return nullptr;
   }
-  if (!(file->access & GENERIC_READ)) {
+  if (!(file->access & access)) {
     SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return nullptr;
   }
   DWORD limit = 0;
-  HostFault fault = HostCheckFault(HOST_CALL_READ, &limit);
+  HostFault fault = HostCheckFault(call, &limit);
   if (fault == HOST_FAULT_FAIL) {
     SetLastError(limit);
-    return FALSE;
+    return nullptr;
   }
-  if (fault == HOST_FAULT_SHORT && limit < count) count = limit;
+  if (fault == HOST_FAULT_SHORT && limit < *count) *count = limit;
+  return file;
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+  HostFile* file = StartTransfer(handle, read, overlapped, GENERIC_READ, HOST_CALL_READ, &count);
+  if (file == nullptr) return FALSE;
   unsigned char* out = static_cast<unsigned char*>(buffer);
   DWORD done = 0;
   while (done < count) {
@@ -359,27 +374,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAP
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
                LPOVERLAPPED overlapped) {
-  if (written == nullptr || overlapped != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  *written = 0;
-  HostFile* file = FindFile(handle);
-  if (file == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!(file->access & GENERIC_WRITE)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  DWORD limit = 0;
-  HostFault fault = HostCheckFault(HOST_CALL_WRITE, &limit);
-  if (fault == HOST_FAULT_FAIL) {
-    SetLastError(limit);
-    return FALSE;
-  }
-  if (fault == HOST_FAULT_SHORT && limit < count) count = limit;
+  HostFile* file = StartTransfer(handle, written, overlapped, GENERIC_WRITE, HOST_CALL_WRITE, &count);
+  if (file == nullptr) return FALSE;
   const unsigned char* in = static_cast<const unsigned char*>(buffer);
   DWORD done = 0;
   while (done < count) {
