@@ -17,6 +17,7 @@
 
 #include "delivery/apply.h"
 #include "delivery/patch_source.h"
+#include "tools/common/bytes.h"
 #include "platform/host/host_control.h"
 
 namespace {
@@ -173,10 +174,6 @@ void BenchApplier(const std::vector<size_t>& mebibytes, int rounds, bool hugePag
     unlink((std::string("game/") + name).c_str());
     unlink((std::string("plain/") + name).c_str());
   }
-}
-
-void PutLittle32(std::string* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
 }
 
 void BenchLookup(const std::vector<unsigned>& counts, int rounds) {

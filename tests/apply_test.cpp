@@ -7,7 +7,7 @@
 
 namespace {
 
-const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+const auto& NAMES = UPDATE_NAMES;
 const char* const NEW_BYTES[] = {"new patch bytes\x00\x01\xff", "new pak", "[new]\r\nini=1\r\n"};
 const size_t NEW_SIZES[] = {18, 7, 14};
 const char* const OLD_BYTES[] = {"old patch", "old pak", "old ini"};
@@ -69,24 +69,24 @@ class ApplyTest : public HostTest {
 
   // Rows before failedRow hold their new bytes, rows after it their old
   // ones; failedRow itself is checked by the caller.
-  static void ExpectRowsAround(int failedRow, int line) {
+  static void ExpectRowsAround(int failedRow) {
     for (int row = 0; row < 3; ++row) {
       if (row < failedRow) {
-        EXPECT_EQ(Contents(Target(row)), NewBytes(row)) << "line " << line;
+        EXPECT_EQ(Contents(Target(row)), NewBytes(row));
       }
       if (row > failedRow) {
-        EXPECT_EQ(Contents(Target(row)), OLD_BYTES[row]) << "line " << line;
+        EXPECT_EQ(Contents(Target(row)), OLD_BYTES[row]);
       }
     }
   }
 
-  static void ExpectOneErrorBox(HWND owner, const char* name, int line) {
-    const std::vector<HostBox>& boxes = HostBoxes();
-    ASSERT_EQ(boxes.size(), 1u) << "line " << line;
-    EXPECT_EQ(boxes[0].text, Cp932("ファイルが書き込めません。[") + name + "]") << "line " << line;
-    EXPECT_EQ(boxes[0].caption, Cp932("エラー")) << "line " << line;
-    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK)) << "line " << line;
-    EXPECT_EQ(boxes[0].owner, owner) << "line " << line;
+  // Exactly one box: the error box naming that file, owned by the dialog
+  // the applier ran in.
+  static void ExpectOneErrorBox(HWND owner, const char* name) {
+    EXPECT_EQ(BoxCodes(), "E");
+    ASSERT_EQ(HostBoxes().size(), 1u);
+    EXPECT_EQ(HostBoxes()[0].text, WriteErrorText(name));
+    EXPECT_EQ(HostBoxes()[0].owner, owner);
     EXPECT_NE(owner, nullptr);
   }
 };
@@ -99,6 +99,7 @@ TEST_F(ApplyTest, TheWholeSetIsWrittenWithExactBytesFromEitherPlace) {
   } cases[] = {{__LINE__, true, 0}, {__LINE__, false, 0x32}, {__LINE__, false, '1'},
                {__LINE__, true, 0x32}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
     for (int row = 0; row < 3; ++row) {
       WriteBytes(Target(row), OLD_BYTES[row]);
@@ -114,11 +115,11 @@ TEST_F(ApplyTest, TheWholeSetIsWrittenWithExactBytesFromEitherPlace) {
                                                       {"Archive.ini", "wrong"}}));
     }
     ApplyRun run = ApplyInDialog("game");
-    EXPECT_EQ(run.result, 1) << "line " << c.line;
-    ExpectRowsAround(3, c.line);
-    EXPECT_TRUE(HostBoxes().empty()) << "line " << c.line;
-    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
-    EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << c.line;
+    EXPECT_EQ(run.result, 1);
+    ExpectRowsAround(3);
+    EXPECT_TRUE(HostBoxes().empty());
+    EXPECT_EQ(HostOpenHandles(), 0u);
+    EXPECT_EQ(HostLiveBlocks(), 0u);
   }
 }
 
@@ -145,8 +146,9 @@ TEST_F(ApplyTest, AFailingRowStopsTheCopyWithItsErrorBox) {
       {__LINE__, READ_FAILS, false},       {__LINE__, READ_SHORT, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     for (int failed = 0; failed < 3; ++failed) {
-      int line = c.line * 10 + failed;  // the case's line and the failing row
+      SCOPED_TRACE(testing::Message() << "failing row " << failed);
       HostResetPlatform();
       for (int row = 0; row < 3; ++row) {
         chmod(Target(row).c_str(), 0644);
@@ -169,25 +171,25 @@ TEST_F(ApplyTest, AFailingRowStopsTheCopyWithItsErrorBox) {
       }
       ApplyRun run = ApplyInDialog("game");
       HostReleaseFile(held);
-      EXPECT_EQ(run.result, 0) << "line " << line;
-      ExpectOneErrorBox(run.owner, NAMES[failed], line);
-      ExpectRowsAround(failed, line);
+      EXPECT_EQ(run.result, 0);
+      ExpectOneErrorBox(run.owner, NAMES[failed]);
+      ExpectRowsAround(failed);
       std::string left = Contents(Target(failed));
       if (c.failure == WRITE_FAILS) {
-        EXPECT_EQ(left, "") << "line " << line;
+        EXPECT_EQ(left, "");
       }
       if (c.failure == WRITE_SHORT) {
-        EXPECT_EQ(left, NewBytes(failed).substr(0, 2)) << "line " << line;
+        EXPECT_EQ(left, NewBytes(failed).substr(0, 2));
       }
       if (!c.targetOpened) {
-        EXPECT_EQ(left, OLD_BYTES[failed]) << "line " << line;
+        EXPECT_EQ(left, OLD_BYTES[failed]);
       }
       for (int later = failed + 1; later < 3; ++later) {
         EXPECT_EQ(HostOpenAttempts(("game\\" + std::string(NAMES[later])).c_str()), 0u)
-            << "line " << line << ": a later row was tried";
+            << " a later row was tried";
       }
-      EXPECT_EQ(HostOpenHandles(), 0u) << "line " << line;
-      EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << line;
+      EXPECT_EQ(HostOpenHandles(), 0u);
+      EXPECT_EQ(HostLiveBlocks(), 0u);
     }
   }
 }
@@ -222,11 +224,11 @@ TEST_F(ApplyTest, HowTheGameSharesAnOpenTargetDecidesWhetherItIsReplaced) {
     HostReleaseFile(held);
     if (holder.replaced) {
       EXPECT_EQ(run.result, 1);
-      ExpectRowsAround(3, __LINE__);
+      ExpectRowsAround(3);
     } else {
       EXPECT_EQ(run.result, 0);
-      ExpectOneErrorBox(run.owner, "InstData.pak", __LINE__);
-      ExpectRowsAround(1, __LINE__);
+      ExpectOneErrorBox(run.owner, "InstData.pak");
+      ExpectRowsAround(1);
       EXPECT_EQ(Contents(Target(1)), OLD_BYTES[1]) << "a refused open leaves the file whole";
     }
   }
@@ -255,8 +257,8 @@ TEST_F(ApplyTest, TargetsInAnotherCaseOrHiddenAreTreatedAsWindowsTreatsThem) {
     ASSERT_TRUE(HostSetAttributes("game\\Archive.ini", attribute));
     run = ApplyInDialog("game");
     EXPECT_EQ(run.result, 0);
-    ExpectOneErrorBox(run.owner, "Archive.ini", __LINE__);
-    ExpectRowsAround(2, __LINE__);
+    ExpectOneErrorBox(run.owner, "Archive.ini");
+    ExpectRowsAround(2);
     EXPECT_EQ(Contents(Target(2)), OLD_BYTES[2]);
     HostSetAttributes("game\\Archive.ini", 0);
   }
@@ -266,7 +268,7 @@ TEST_F(ApplyTest, AMissingInstallFolderFailsTheFirstRow) {
   LooseSources();
   ApplyRun run = ApplyInDialog("no such folder");
   EXPECT_EQ(run.result, 0);
-  ExpectOneErrorBox(run.owner, "patch110.dat", __LINE__);
+  ExpectOneErrorBox(run.owner, "patch110.dat");
   EXPECT_FALSE(Exists("no such folder"));
 }
 
@@ -275,7 +277,7 @@ TEST_F(ApplyTest, TargetPathsArePassedOnAsFormedAndNeverOverrunTheirBuffer) {
   ApplyRun run = ApplyInDialog("game\\");
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(HostOpenAttempts("game\\\\patch110.dat"), 1u) << "a trailing backslash stays";
-  ExpectRowsAround(3, __LINE__);
+  ExpectRowsAround(3);
 
   // 246 bytes of folder, a backslash and a twelve-byte name fill all 260
   // bytes with the NUL; one byte more cannot be formed.
@@ -291,7 +293,7 @@ TEST_F(ApplyTest, TargetPathsArePassedOnAsFormedAndNeverOverrunTheirBuffer) {
   HostResetPlatform();
   run = ApplyInDialog(tooLong);
   EXPECT_EQ(run.result, 0);
-  ExpectOneErrorBox(run.owner, "patch110.dat", __LINE__);
+  ExpectOneErrorBox(run.owner, "patch110.dat");
   EXPECT_EQ(HostCallCount(HOST_CALL_OPEN), 0u) << "nothing is opened for a path that does not fit";
   EXPECT_FALSE(Exists(tooLong + "/patch110.dat"));
 }

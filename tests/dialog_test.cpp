@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+const auto& NAMES = UPDATE_NAMES;
 
 TEST(VersionText, FourDigitsWithAPointAndAStarBeyond9999) {
   struct Case {
@@ -23,11 +23,12 @@ TEST(VersionText, FourDigitsWithAPointAndAStarBeyond9999) {
       {__LINE__, 4294967295u, "*.295"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     char text[VERSION_TEXT_SIZE + 2];
     memset(text, 'Z', sizeof text);
     FormatVersionText(c.version, text);
-    EXPECT_STREQ(text, c.text) << "line " << c.line;
-    EXPECT_EQ(text[VERSION_TEXT_SIZE], 'Z') << "line " << c.line << ": wrote past the text";
+    EXPECT_STREQ(text, c.text);
+    EXPECT_EQ(text[VERSION_TEXT_SIZE], 'Z') << "wrote past the text";
   }
 }
 
@@ -72,15 +73,16 @@ TEST_F(DialogTest, InitialisationShowsTheVersionTextAndTheFolderInPlaceOfThePlac
       {__LINE__, 10000, "x", "*.000"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
     DefineUpdateDialog();
     g_installedVersion = c.version;
     strcpy(g_installFolder, c.folder);
-    EXPECT_EQ(Run({Command(IDCANCEL)}), 0) << "line " << c.line;
+    EXPECT_EQ(Run({Command(IDCANCEL)}), 0);
     const HostDialogRun& run = LastRun();
     ASSERT_EQ(run.shownTexts.size(), 11u);
-    EXPECT_EQ(run.shownTexts[VERSION_CONTROL], c.text) << "line " << c.line;
-    EXPECT_EQ(run.shownTexts[FOLDER_CONTROL], c.folder) << "line " << c.line;
+    EXPECT_EQ(run.shownTexts[VERSION_CONTROL], c.text);
+    EXPECT_EQ(run.shownTexts[FOLDER_CONTROL], c.folder);
     EXPECT_EQ(run.param, 0);
     ExpectAllFalse();
   }
@@ -107,25 +109,21 @@ TEST_F(DialogTest, CommandsCountOnlyAsWholeValues) {
                   HostInput{HOST_INPUT_MESSAGE, WM_COMMAND | 0x10000u, IDOK, 0}}, -1, false, 0},  // WM_COMMAND only in the low half
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
     DefineUpdateDialog();
     unlink("game/patch110.dat");
-    EXPECT_EQ(Run(c.inputs), c.result) << "line " << c.line;
-    EXPECT_EQ(Copied(), c.copied) << "line " << c.line;
-    EXPECT_EQ(HostBoxes().size(), c.boxes) << "line " << c.line;
-    EXPECT_EQ(LastRun().endDialogCalls, c.result == -1 ? 0u : 1u) << "line " << c.line;
+    EXPECT_EQ(Run(c.inputs), c.result);
+    EXPECT_EQ(Copied(), c.copied);
+    EXPECT_EQ(HostBoxes().size(), c.boxes);
+    EXPECT_EQ(LastRun().endDialogCalls, c.result == -1 ? 0u : 1u);
     ExpectAllFalse();
   }
 }
 
 TEST_F(DialogTest, AnAppliedUpdateShowsOnlyTheCompletionMessageThenEndsWithOne) {
   EXPECT_EQ(Run({Key(HOST_INPUT_ENTER)}), 1);
-  const std::vector<HostBox>& boxes = HostBoxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, Cp932("更新は完了しました。"));
-  EXPECT_EQ(boxes[0].caption, Cp932("ルミナリオ！ アップデート Ver1.10"));
-  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
-  EXPECT_EQ(boxes[0].owner, LastRun().window);
+  EXPECT_EQ(BoxCodes(), "C");
   for (const char* name : NAMES) {
     std::string bytes;
     ASSERT_TRUE(ReadBytes(std::string("game/") + name, &bytes));
@@ -144,17 +142,8 @@ TEST_F(DialogTest, AFailedCopyShowsTheErrorBoxThenTheFailureMessageThenEndsWithZ
   unlink("InstData.pak");
   HostSetBoxHook(ExpectDialogNotEnded, nullptr);
   EXPECT_EQ(Run({Command(IDOK)}), 0);
-  const std::vector<HostBox>& boxes = HostBoxes();
-  ASSERT_EQ(boxes.size(), 2u);
-  HWND dialog = LastRun().window;
-  EXPECT_EQ(boxes[0].text, Cp932("ファイルが書き込めません。[InstData.pak]"));
-  EXPECT_EQ(boxes[0].caption, Cp932("エラー"));
-  EXPECT_EQ(boxes[0].owner, dialog);
-  EXPECT_EQ(boxes[1].text,
-            Cp932("更新ファイル書き込みに失敗しました。ゲームが起動されている場合は、終了してから再度実行して下さい。"));
-  EXPECT_EQ(boxes[1].caption, Cp932("ルミナリオ！ アップデート Ver1.10"));
-  EXPECT_EQ(boxes[1].type, static_cast<UINT>(MB_OK));
-  EXPECT_EQ(boxes[1].owner, dialog);
+  EXPECT_EQ(BoxCodes(), "EF");
+  EXPECT_EQ(HostBoxes()[0].text, WriteErrorText("InstData.pak"));
   EXPECT_TRUE(Copied()) << "the row before the failure stays written";
   ExpectAllFalse();
 }

@@ -7,42 +7,22 @@
 #include "dialog/update_dialog.h"
 #include "driver/driver.h"
 #include "support.h"
+#include "tools/common/bytes.h"
 #include "update_template.h"
 
 namespace {
 
-const char KEY[] = "Software\\Lanternfly\\luminario";
-const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
 const std::string APPLIED("\x4c\x04\x00\x00", 4);
 
-// What a box says, as a letter: N not installed, Q already updated,
-// R registry error, C completion, F failure, E the applier's error box.
-struct BoxText {
-  char code;
-  const char* text;
-  bool driver;  // the driver's own boxes have no owner
-  UINT type;
-};
-const BoxText BOX_TEXTS[] = {
-    {'N', "ルミナリオ！がインストールされていません。インストールが終了してから再度アップデートを行って下さいませ。", true, MB_OK},
-    {'Q', "既にこのバージョンのアップデートは終了しています。\n上書きアップデートしますか？", true, MB_OKCANCEL},
-    {'R', "レジストリエラー", true, MB_OK},
-    {'C', "更新は完了しました。", false, MB_OK},
-    {'F', "更新ファイル書き込みに失敗しました。ゲームが起動されている場合は、終了してから再度実行して下さい。", false, MB_OK},
-};
-
 std::string Bytes(const char* text) { return std::string(text, strlen(text) + 1); }
-std::string Le32(uint32_t v) {
-  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                     static_cast<char>(v >> 24)};
-}
+std::string Le32(uint32_t v) { return Little32Bytes(v); }
 
 class DriverTest : public HostTest {
  protected:
   void SetUp() override {
     HostTest::SetUp();
     MakeFolder("game");
-    for (const char* name : NAMES) WriteBytes(name, std::string("new ") + name);
+    for (const char* name : UPDATE_NAMES) WriteBytes(name, std::string("new ") + name);
   }
 
   // Starts the program as a new process would: globals zero, the dialog
@@ -57,42 +37,14 @@ class DriverTest : public HostTest {
     return code;
   }
 
-  // The boxes shown, as letters; fails on any box whose caption, type or
-  // owner is not the one its text calls for.
-  static std::string BoxCodes() {
-    std::string codes;
-    BoxCodesInto(&codes);
-    return codes;
-  }
-  static void BoxCodesInto(std::string* out) {
-    std::string& codes = *out;
-    for (const HostBox& box : HostBoxes()) {
-      char code = '?';
-      for (const BoxText& known : BOX_TEXTS) {
-        if (box.text != Cp932(known.text)) continue;
-        code = known.code;
-        EXPECT_EQ(box.caption, Cp932("ルミナリオ！ アップデート Ver1.10")) << code;
-        EXPECT_EQ(box.type, known.type) << code;
-        if (known.driver) {
-          EXPECT_EQ(box.owner, nullptr) << code;
-        } else {
-          ASSERT_FALSE(HostDialogRuns().empty()) << code;
-          EXPECT_EQ(box.owner, HostDialogRuns().back().window) << code << ": owned by the dialog";
-        }
-      }
-      if (box.caption == Cp932("エラー")) code = 'E';
-      codes += code;
-    }
-  }
-
   // A fresh start with the game installed in "game" and no Version.
   static void FreshInstall() {
     HostResetPlatform();
-    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+    HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
   }
 
   static bool VersionValue(DWORD* type, std::string* bytes) {
-    return HostRegGetValue(KEY, "Version", type, bytes);
+    return HostRegGetValue(RECORD_KEY, "Version", type, bytes);
   }
 };
 
@@ -133,20 +85,21 @@ TEST_F(DriverTest, TheInstallationRecordDecidesWhatTheUserSeesAndWhatIsRecorded)
       {__LINE__, true, "game", true, game, true, REG_SZ, "12", IDOK, "QC", "*.849", true},  // 0x3231
   };
   for (const RecordCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
-    for (const char* name : NAMES) unlink((std::string("game/") + name).c_str());
-    if (c.key) HostRegCreateKey(KEY);
-    if (c.hasFolder) HostRegSetValue(KEY, "InstallFolder", REG_SZ, c.folder.data(), static_cast<DWORD>(c.folder.size()));
-    if (c.hasVersion) HostRegSetValue(KEY, "Version", c.versionType, c.version.data(), static_cast<DWORD>(c.version.size()));
+    for (const char* name : UPDATE_NAMES) unlink((std::string("game/") + name).c_str());
+    if (c.key) HostRegCreateKey(RECORD_KEY);
+    if (c.hasFolder) HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, c.folder.data(), static_cast<DWORD>(c.folder.size()));
+    if (c.hasVersion) HostRegSetValue(RECORD_KEY, "Version", c.versionType, c.version.data(), static_cast<DWORD>(c.version.size()));
     HostQueueBoxAnswer(c.answer);
 
-    EXPECT_EQ(Start(), 0) << "line " << c.line;
-    EXPECT_EQ(BoxCodes(), c.boxes) << "line " << c.line << " (" << c.folderNote << ")";
+    EXPECT_EQ(Start(), 0);
+    EXPECT_EQ(BoxCodes(), c.boxes) << c.folderNote;
     const std::vector<HostDialogRun>& runs = HostDialogRuns();
-    EXPECT_EQ(runs.size(), c.versionText ? 1u : 0u) << "line " << c.line;
+    EXPECT_EQ(runs.size(), c.versionText ? 1u : 0u);
     if (c.versionText && runs.size() == 1) {
-      EXPECT_EQ(runs[0].shownTexts[VERSION_CONTROL], c.versionText) << "line " << c.line;
-      EXPECT_EQ(runs[0].shownTexts[FOLDER_CONTROL], "game") << "line " << c.line;
+      EXPECT_EQ(runs[0].shownTexts[VERSION_CONTROL], c.versionText);
+      EXPECT_EQ(runs[0].shownTexts[FOLDER_CONTROL], "game");
       EXPECT_EQ(runs[0].templateId, IDD_UPDATE);
       EXPECT_EQ(runs[0].owner, nullptr);
       EXPECT_EQ(runs[0].param, 0);
@@ -155,16 +108,16 @@ TEST_F(DriverTest, TheInstallationRecordDecidesWhatTheUserSeesAndWhatIsRecorded)
     std::string bytes;
     bool has = VersionValue(&type, &bytes);
     if (c.recorded) {
-      EXPECT_TRUE(has && type == REG_BINARY && bytes == APPLIED) << "line " << c.line;
+      EXPECT_TRUE(has && type == REG_BINARY && bytes == APPLIED);
     } else {
-      EXPECT_EQ(has, c.hasVersion) << "line " << c.line;
+      EXPECT_EQ(has, c.hasVersion);
       if (has) {
-        EXPECT_TRUE(type == c.versionType && bytes == c.version) << "line " << c.line;
+        EXPECT_TRUE(type == c.versionType && bytes == c.version);
       }
     }
-    EXPECT_EQ(HostRegKeyExists(KEY), c.key) << "line " << c.line << ": the key is never made";
-    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
-    EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << c.line;
+    EXPECT_EQ(HostRegKeyExists(RECORD_KEY), c.key) << "the key is never made";
+    EXPECT_EQ(HostOpenHandles(), 0u);
+    EXPECT_EQ(HostLiveBlocks(), 0u);
   }
 }
 
@@ -175,7 +128,7 @@ TEST_F(DriverTest, TheLongestFolderIsTakenWhole) {
   MakeFolder(outer);
   MakeFolder(outer + "/" + std::string(58, 'q'));
   ASSERT_EQ(folder.size(), 259u);
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, folder.c_str(), 260);
+  HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, folder.c_str(), 260);
   EXPECT_EQ(Start({{HOST_INPUT_ESCAPE, 0, 0, 0}}), 0);
   ASSERT_EQ(HostDialogRuns().size(), 1u);
   EXPECT_EQ(HostDialogRuns()[0].shownTexts[FOLDER_CONTROL], folder);
@@ -183,8 +136,8 @@ TEST_F(DriverTest, TheLongestFolderIsTakenWhole) {
 }
 
 TEST_F(DriverTest, AKeyThatRefusesWritingCountsAsNotInstalled) {
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
-  HostRegDenyWrite(KEY);
+  HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegDenyWrite(RECORD_KEY);
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "N");
   EXPECT_TRUE(HostDialogRuns().empty());
@@ -203,15 +156,16 @@ TEST_F(DriverTest, QuitOrAFailedUpdateRecordsNothing) {
       {__LINE__, {{HOST_INPUT_ENTER, 0, 0, 0}}, true, "EF"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     FreshInstall();
-    HostRegSetValue(KEY, "Version", REG_BINARY, "\xe8\x03\x00\x00", 4);
+    HostRegSetValue(RECORD_KEY, "Version", REG_BINARY, "\xe8\x03\x00\x00", 4);
     if (c.removeSource) unlink("Archive.ini");
-    EXPECT_EQ(Start(c.inputs), 0) << "line " << c.line;
-    EXPECT_EQ(BoxCodes(), c.boxes) << "line " << c.line;
+    EXPECT_EQ(Start(c.inputs), 0);
+    EXPECT_EQ(BoxCodes(), c.boxes);
     DWORD type = 0;
     std::string bytes;
     ASSERT_TRUE(VersionValue(&type, &bytes));
-    EXPECT_EQ(bytes, std::string("\xe8\x03\x00\x00", 4)) << "line " << c.line;
+    EXPECT_EQ(bytes, std::string("\xe8\x03\x00\x00", 4));
     if (c.removeSource) WriteBytes("Archive.ini", "new Archive.ini");
   }
 }
@@ -224,11 +178,11 @@ struct Observed {
 void ObserveDuringDialog(size_t, void* context) {
   Observed* seen = static_cast<Observed*>(context);
   seen->handles = HostOpenHandles();
-  seen->mutexHeld = HostMutexExists("RZUPDATE Ver0.10");
+  seen->mutexHeld = HostMutexExists(g_mutexName);
 }
 
 TEST_F(DriverTest, TheMutexIsHeldThroughTheRunAndTheKeyIsClosedWhileTheDialogRuns) {
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
   Observed seen = {99, false};
   HostSetDialogHook(ObserveDuringDialog, &seen);
   EXPECT_EQ(Start(), 0);
@@ -242,6 +196,7 @@ TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
     bool denied;  // the first copy runs with more rights
   } cases[] = {{__LINE__, false}, {__LINE__, true}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     FreshInstall();
     if (c.denied) {
       HostMutexDenied(g_mutexName);
@@ -250,11 +205,11 @@ TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
     }
     memset(g_installFolder, 0, sizeof g_installFolder);
     DefineUpdateDialog();
-    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0) << "line " << c.line;
-    EXPECT_TRUE(HostBoxes().empty()) << "line " << c.line;
-    EXPECT_TRUE(HostDialogRuns().empty()) << "line " << c.line;
-    EXPECT_EQ(HostCallCount(HOST_CALL_REG_OPEN), 0u) << "line " << c.line << ": nothing is read";
-    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
+    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
+    EXPECT_TRUE(HostBoxes().empty());
+    EXPECT_TRUE(HostDialogRuns().empty());
+    EXPECT_EQ(HostCallCount(HOST_CALL_REG_OPEN), 0u) << "nothing is read";
+    EXPECT_EQ(HostOpenHandles(), 0u);
   }
   // A mutex refused for any other reason: the run goes on without a guard.
   FreshInstall();
@@ -263,15 +218,15 @@ TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
   EXPECT_EQ(BoxCodes(), "C");
 }
 
-void DeleteTheKey(size_t, void*) { HostRegDeleteKey("Software\\Lanternfly\\luminario"); }
+void DeleteTheKey(size_t, void*) { HostRegDeleteKey(RECORD_KEY); }
 
 TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItShould) {
   // The key deleted while the dialog is up: the registry error, no new key.
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
   HostSetDialogHook(DeleteTheKey, nullptr);
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "CR");
-  EXPECT_FALSE(HostRegKeyExists(KEY));
+  EXPECT_FALSE(HostRegKeyExists(RECORD_KEY));
 
   // The write refused: nothing is said.
   FreshInstall();
@@ -289,7 +244,7 @@ TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItSho
 
   // The question cannot be shown: its answer is no Cancel, so on it goes.
   FreshInstall();
-  HostRegSetValue(KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
+  HostRegSetValue(RECORD_KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
   HostFailCall(HOST_CALL_BOX, 1);
   EXPECT_EQ(Start(), 0);
   EXPECT_EQ(BoxCodes(), "C");
@@ -304,8 +259,8 @@ TEST_F(DriverTest, EachCallGetsExactlyTheArgumentsTheProgramMeans) {
   unlink("Archive.ini");
   WriteBytes("UpdateData.dat", PackFiles(0x32, {{"InstData.pak", "new pak"}, {"Archive.ini", "new ini"}}));
   HostResetPlatform();
-  HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
-  HostRegSetValue(KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
+  HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
+  HostRegSetValue(RECORD_KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
   memset(g_installFolder, 0, sizeof g_installFolder);
   g_installedVersion = 0;
   DefineUpdateDialog();
@@ -376,17 +331,18 @@ TEST_F(DriverTest, DllsLoadFromTheSystemFolderOnlyFromTheFirstStepOnWhereTheSyst
     unsigned calls;
   } cases[] = {{__LINE__, true, 1}, {__LINE__, false, 0}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
     HostOfferDllDirectories(c.offered);
-    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
-    EXPECT_EQ(Start(), 0) << "line " << c.line;
+    HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
+    EXPECT_EQ(Start(), 0);
     HostDllSearch search = HostDllSearchState();
-    EXPECT_EQ(search.calls, c.calls) << "line " << c.line;
+    EXPECT_EQ(search.calls, c.calls);
     if (c.calls) {
       EXPECT_EQ(search.flags, static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32));
       EXPECT_EQ(search.callsBefore, 0u) << "before the mutex and everything else";
     }
-    EXPECT_EQ(BoxCodes(), "C") << "line " << c.line << ": the run goes on either way";
+    EXPECT_EQ(BoxCodes(), "C") << "the run goes on either way";
   }
 }
 

@@ -10,8 +10,7 @@
 
 namespace {
 
-const char KEY[] = "Software\\Lanternfly\\luminario";
-const char* const NAMES[] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+const auto& NAMES = UPDATE_NAMES;
 const std::string APPLIED("\x4c\x04\x00\x00", 4);
 
 std::string NewBytes(int row) { return std::string("new bytes of ") + NAMES[row] + std::string(100 * row, '#'); }
@@ -27,32 +26,12 @@ class FaultSweepTest : public HostTest {
     for (int row = 0; row < 3; ++row) WriteBytes(std::string("game/") + NAMES[row], OldBytes(row));
     WriteBytes(NAMES[0], NewBytes(0));
     WriteBytes("UpdateData.dat", PackFiles(0x32, {{NAMES[1], NewBytes(1)}, {NAMES[2], NewBytes(2)}}));
-    HostRegSetValue(KEY, "InstallFolder", REG_SZ, "game", 5);
-    HostRegSetValue(KEY, "Version", REG_DWORD, APPLIED.data(), 4);
+    HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
+    HostRegSetValue(RECORD_KEY, "Version", REG_DWORD, APPLIED.data(), 4);
     memset(g_installFolder, 0, sizeof g_installFolder);
     g_installedVersion = 0;
     DefineUpdateDialog();
     HostScriptDialog({{HOST_INPUT_ENTER, 0, 0, 0}});
-  }
-
-  static std::string Boxes() {
-    std::string codes;
-    for (const HostBox& box : HostBoxes()) {
-      if (box.caption == Cp932("エラー")) {
-        codes += 'E';
-      } else if (box.text == Cp932("更新は完了しました。")) {
-        codes += 'C';
-      } else if (box.text == Cp932("レジストリエラー")) {
-        codes += 'R';
-      } else if (box.type == MB_OKCANCEL) {
-        codes += 'Q';
-      } else if (box.text.find(Cp932("失敗")) != std::string::npos) {
-        codes += 'F';
-      } else {
-        codes += 'N';
-      }
-    }
-    return codes;
   }
 };
 
@@ -60,7 +39,7 @@ TEST_F(FaultSweepTest, EveryFallibleCallFailingOrComingShortInTurn) {
   MakeFolder("game");
   Prepare();
   ASSERT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
-  ASSERT_EQ(Boxes(), "QC") << "the run to sweep must be a clean update";
+  ASSERT_EQ(BoxCodes(), "QC") << "the run to sweep must be a clean update";
   const unsigned calls = HostCallCount(HOST_CALL_ANY);
   std::vector<HostCall> kinds;
   for (unsigned k = 1; k <= calls; ++k) kinds.push_back(HostCallAt(k));
@@ -101,9 +80,9 @@ TEST_F(FaultSweepTest, EveryFallibleCallFailingOrComingShortInTurn) {
     EXPECT_GE(fresh + stale, 2) << what;
     DWORD type = 0;
     std::string version;
-    ASSERT_TRUE(HostRegGetValue(KEY, "Version", &type, &version)) << what;
+    ASSERT_TRUE(HostRegGetValue(RECORD_KEY, "Version", &type, &version)) << what;
     const bool recorded = type == REG_BINARY && version == APPLIED;
-    const std::string boxes = Boxes();
+    const std::string boxes = BoxCodes();
     SCOPED_TRACE(what + ", boxes " + boxes);
 
     if (fresh < 3) {

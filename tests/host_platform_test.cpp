@@ -40,9 +40,10 @@ TEST(HostText, LstrcmpiFoldsLettersAndKeepsTwoByteCharactersWhole) {
       {__LINE__, "\x83", "\x83", true},          // a lead byte at the end stands alone
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     int result = lstrcmpiA(c.a, c.b);
-    EXPECT_EQ(result == 0, c.equal) << "line " << c.line << ": got " << result;
-    EXPECT_EQ(lstrcmpiA(c.b, c.a), -result) << "line " << c.line;
+    EXPECT_EQ(result == 0, c.equal) << "got " << result;
+    EXPECT_EQ(lstrcmpiA(c.b, c.a), -result);
   }
 }
 
@@ -104,12 +105,13 @@ TEST_F(HostPlatformTest, ReadFileDeliversShortAtTheEndAndSeeksStayInsideTheFile)
       {__LINE__, FILE_END, -10, 0, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     SetLastError(SENTINEL);
-    EXPECT_EQ(SetFilePointer(file, c.distance, NULL, c.method), c.result) << "line " << c.line;
+    EXPECT_EQ(SetFilePointer(file, c.distance, NULL, c.method), c.result);
     if (c.result == INVALID_SET_FILE_POINTER) {
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK)) << "line " << c.line;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
     }
-    EXPECT_EQ(SetFilePointer(file, 0, NULL, FILE_CURRENT), c.positionAfter) << "line " << c.line;
+    EXPECT_EQ(SetFilePointer(file, 0, NULL, FILE_CURRENT), c.positionAfter);
   }
   SetFilePointer(file, 0, NULL, FILE_END);
   got = SENTINEL;
@@ -136,16 +138,17 @@ TEST_F(HostPlatformTest, CreateFileFollowsShareModesAndTheReadOnlyAttribute) {
       {__LINE__, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     int held = HostHoldFile("data.pak", c.heldAccess, c.heldShare);
     ASSERT_NE(held, 0);
     SetLastError(SENTINEL);
     HANDLE file = c.write ? OpenWrite("data.pak") : OpenRead("data.pak");
     if (c.error == 0) {
-      EXPECT_NE(file, INVALID_HANDLE_VALUE) << "line " << c.line;
+      EXPECT_NE(file, INVALID_HANDLE_VALUE);
       CloseHandle(file);
     } else {
-      EXPECT_EQ(file, INVALID_HANDLE_VALUE) << "line " << c.line;
-      EXPECT_EQ(GetLastError(), c.error) << "line " << c.line;
+      EXPECT_EQ(file, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), c.error);
     }
     HostReleaseFile(held);
   }

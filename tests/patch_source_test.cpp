@@ -37,17 +37,18 @@ TEST_F(PatchSourceTest, WorkedLayoutsAddressTheDataAreaAfterTheIndex) {
     DWORD firstByte;
   } cases[] = {{__LINE__, '1', 69}, {__LINE__, 0x32, 101}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     ArchiveParts parts;
     parts.format = c.format;
     parts.entries = {{"a.dat", 0, 5}, {"b.dat", 5, 3}};
     parts.data = "AAAAABCD";
     std::string archive = BuildArchive(parts);
-    ASSERT_EQ(archive.size(), c.firstByte - 5 + 8) << "line " << c.line;
+    ASSERT_EQ(archive.size(), c.firstByte - 5 + 8);
     WriteBytes(ARCHIVE, archive);
     PatchSource* source = OpenPatchSource("b.dat", ARCHIVE);
-    ASSERT_NE(source, nullptr) << "line " << c.line;
+    ASSERT_NE(source, nullptr);
     EXPECT_EQ(source->inArchive, 1u);
-    EXPECT_EQ(source->dataOffset, c.firstByte) << "line " << c.line;
+    EXPECT_EQ(source->dataOffset, c.firstByte);
     EXPECT_EQ(source->size, 3u);
     EXPECT_EQ(source->requested, 0u);
     EXPECT_EQ(source->transferred, 0u);
@@ -58,7 +59,7 @@ TEST_F(PatchSourceTest, WorkedLayoutsAddressTheDataAreaAfterTheIndex) {
     EXPECT_TRUE(WaitPatchSource(source));
     EXPECT_EQ(source->requested, 3u);
     EXPECT_EQ(source->transferred, 3u);
-    EXPECT_EQ(std::string(got, 3), "BCD") << "line " << c.line;
+    EXPECT_EQ(std::string(got, 3), "BCD");
     ClosePatchSource(source);
   }
 }
@@ -115,16 +116,17 @@ TEST_P(ArchiveLayoutTest, LooksNamesUpAsTheUpdaterDoes) {
       {__LINE__, "absent.dat", false, false, ""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     std::string bytes;
     bool opened = false;
     bool whole = Fetch(c.name.c_str(), &bytes, &opened);
-    EXPECT_EQ(opened, c.opens) << "line " << c.line;
-    EXPECT_EQ(whole, c.whole) << "line " << c.line;
+    EXPECT_EQ(opened, c.opens);
+    EXPECT_EQ(whole, c.whole);
     if (c.opens) {
-      EXPECT_EQ(bytes, c.bytes) << "line " << c.line;
+      EXPECT_EQ(bytes, c.bytes);
     }
-    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
-    EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << c.line;
+    EXPECT_EQ(HostOpenHandles(), 0u);
+    EXPECT_EQ(HostLiveBlocks(), 0u);
   }
 }
 
@@ -138,6 +140,7 @@ TEST_F(PatchSourceTest, ByteElevenAloneChoosesTheLayout) {
   } cases[] = {{__LINE__, 0x32, 32}, {__LINE__, '1', 16}, {__LINE__, 0, 16},
                {__LINE__, 'A', 16}, {__LINE__, 0x33, 16}, {__LINE__, 0xFF, 16}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     // Written with the width the format character names; read back whole.
     std::string field = "InstData.pak";
     field.resize(c.width, '\0');
@@ -147,8 +150,8 @@ TEST_F(PatchSourceTest, ByteElevenAloneChoosesTheLayout) {
     archive += std::string("\x00\x00\x00\x00\x04\x00\x00\x00", 8) + "DATA";
     WriteBytes(ARCHIVE, archive);
     std::string bytes;
-    EXPECT_TRUE(Fetch("InstData.pak", &bytes)) << "line " << c.line;
-    EXPECT_EQ(bytes, "DATA") << "line " << c.line;
+    EXPECT_TRUE(Fetch("InstData.pak", &bytes));
+    EXPECT_EQ(bytes, "DATA");
   }
 }
 
@@ -177,13 +180,14 @@ TEST_F(PatchSourceTest, EmptyCutAndOversizedArchivesYieldNothing) {
       {__LINE__, std::string(11, '\0') + "\x32\x00\x00\x10\x00" + "patch110.dat", 1 << 20},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostSetAllocLimit(c.allocLimit ? c.allocLimit : 0x7FFF0000u);
     WriteBytes(ARCHIVE, c.archive);
     for (const char* name : {"a.dat", "patch110.dat", "c.dat", "x\\"}) {
       std::string bytes;
       bool opened = true;
       Fetch(name, &bytes, &opened);
-      EXPECT_FALSE(opened) << "line " << c.line << ": " << name;
+      EXPECT_FALSE(opened) << "" << name;
     }
   }
 }
@@ -269,11 +273,12 @@ TEST_F(PatchSourceTest, PlatformFailuresGiveNullAndLeaveNothingBehind) {
       {__LINE__, "Archive.ini", HOST_CALL_ALLOC, 1},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
     HostFailCall(c.call, c.nth);
-    EXPECT_EQ(OpenPatchSource(c.name, ARCHIVE), nullptr) << "line " << c.line;
-    EXPECT_EQ(HostOpenHandles(), 0u) << "line " << c.line;
-    EXPECT_EQ(HostLiveBlocks(), 0u) << "line " << c.line;
+    EXPECT_EQ(OpenPatchSource(c.name, ARCHIVE), nullptr);
+    EXPECT_EQ(HostOpenHandles(), 0u);
+    EXPECT_EQ(HostLiveBlocks(), 0u);
   }
   HostResetPlatform();
   HostFailCall(HOST_CALL_ALLOC, 1);
@@ -305,6 +310,7 @@ TEST_F(PatchSourceTest, ReadsThatFailOrComeShortAreReportedAndNeverWaitedForEver
       {__LINE__, true, 0, FALSE, FALSE},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
     HostResetPlatform();
     if (c.fail)
       HostFailCall(HOST_CALL_READ, 1);
@@ -313,10 +319,10 @@ TEST_F(PatchSourceTest, ReadsThatFailOrComeShortAreReportedAndNeverWaitedForEver
     PatchSource* source = OpenPatchSource("Archive.ini", ARCHIVE);
     ASSERT_NE(source, nullptr);
     char buffer[10];
-    EXPECT_EQ(ReadPatchSource(source, buffer), c.read) << "line " << c.line;
+    EXPECT_EQ(ReadPatchSource(source, buffer), c.read);
     EXPECT_EQ(source->requested, 10u);
-    EXPECT_EQ(source->transferred, c.deliver) << "line " << c.line;
-    EXPECT_EQ(WaitPatchSource(source), c.whole) << "line " << c.line;
+    EXPECT_EQ(source->transferred, c.deliver);
+    EXPECT_EQ(WaitPatchSource(source), c.whole);
     ClosePatchSource(source);
   }
   EXPECT_FALSE(ReadPatchSource(nullptr, nullptr));

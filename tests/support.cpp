@@ -1,13 +1,14 @@
 #include "support.h"
 
 #include <dirent.h>
-#include <iconv.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+
+#include "tools/common/bytes.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ void RemoveTree(const std::string& path) {
   } else {
     unlink(path.c_str());
   }
-}
-
-void PutLittle32(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 }  // namespace
@@ -77,25 +74,66 @@ bool Exists(const std::string& path) {
 void MakeFolder(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
 
 std::string Cp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    ADD_FAILURE() << "iconv has no CP932";
-    return "";
+  std::string cp932;
+  if (!ConvertText(utf8, "UTF-8", "CP932", &cp932)) ADD_FAILURE() << "cannot convert to CP932: " << utf8;
+  return cp932;
+}
+
+const char RECORD_KEY[] = "Software\\Lanternfly\\luminario";
+const char* const UPDATE_NAMES[3] = {"patch110.dat", "InstData.pak", "Archive.ini"};
+const char TITLE_TEXT[] = "ルミナリオ！ アップデート Ver1.10";
+const char NOT_INSTALLED_TEXT[] =
+    "ルミナリオ！がインストールされていません。インストールが終了してから再度アップデートを行って下さいませ。";
+const char QUESTION_TEXT[] = "既にこのバージョンのアップデートは終了しています。\n上書きアップデートしますか？";
+const char REGISTRY_ERROR_TEXT[] = "レジストリエラー";
+const char COMPLETION_TEXT[] = "更新は完了しました。";
+const char FAILURE_TEXT[] =
+    "更新ファイル書き込みに失敗しました。ゲームが起動されている場合は、終了してから再度実行して下さい。";
+const char ERROR_CAPTION_TEXT[] = "エラー";
+
+std::string WriteErrorText(const char* name) {
+  return Cp932("ファイルが書き込めません。[") + name + "]";
+}
+
+std::string BoxCodes() {
+  struct Known {
+    char code;
+    std::string text;
+    const char* caption;
+    UINT type;
+    bool driver;  // the driver's own boxes have no owner
+  };
+  std::vector<Known> known = {
+      {'N', Cp932(NOT_INSTALLED_TEXT), TITLE_TEXT, MB_OK, true},
+      {'Q', Cp932(QUESTION_TEXT), TITLE_TEXT, MB_OKCANCEL, true},
+      {'R', Cp932(REGISTRY_ERROR_TEXT), TITLE_TEXT, MB_OK, true},
+      {'C', Cp932(COMPLETION_TEXT), TITLE_TEXT, MB_OK, false},
+      {'F', Cp932(FAILURE_TEXT), TITLE_TEXT, MB_OK, false},
+  };
+  for (const char* name : UPDATE_NAMES) known.push_back({'E', WriteErrorText(name), ERROR_CAPTION_TEXT, MB_OK, false});
+  std::string codes;
+  for (const HostBox& box : HostBoxes()) {
+    const Known* match = nullptr;
+    for (const Known& each : known) {
+      if (box.text == each.text) match = &each;
+    }
+    if (match == nullptr) {
+      ADD_FAILURE() << "a box no one expects: " << box.text;
+      codes += '?';
+      continue;
+    }
+    EXPECT_EQ(box.caption, Cp932(match->caption)) << match->code;
+    EXPECT_EQ(box.type, match->type) << match->code;
+    if (match->driver) {
+      EXPECT_EQ(box.owner, nullptr) << match->code;
+    } else if (HostDialogRuns().empty()) {
+      ADD_FAILURE() << match->code << ": shown with no dialog";
+    } else {
+      EXPECT_EQ(box.owner, HostDialogRuns().back().window) << match->code << ": owned by the dialog";
+    }
+    codes += match->code;
   }
-  std::string in = utf8;
-  std::string out(in.size() * 2 + 4, '\0');
-  char* src = &in[0];
-  size_t srcLeft = in.size();
-  char* dst = &out[0];
-  size_t dstLeft = out.size();
-  size_t done = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (done == static_cast<size_t>(-1)) {
-    ADD_FAILURE() << "cannot convert to CP932: " << utf8;
-    return "";
-  }
-  out.resize(out.size() - dstLeft);
-  return out;
+  return codes;
 }
 
 uint32_t NameWidth(uint8_t format) { return format == 0x32 ? 32u : 16u; }

@@ -33,6 +33,29 @@ void MakeFolder(const std::string& path);
 // UTF-8 to code page 932, by iconv.  Fails the test if it cannot convert.
 std::string Cp932(const std::string& utf8);
 
+// What the tests know of the program from the outside, said once: the
+// installation record's key, the update file set in row order, and the
+// texts the user sees (in UTF-8; Cp932() gives the bytes shown).
+extern const char RECORD_KEY[];
+extern const char* const UPDATE_NAMES[3];
+extern const char TITLE_TEXT[];
+extern const char NOT_INSTALLED_TEXT[];
+extern const char QUESTION_TEXT[];
+extern const char REGISTRY_ERROR_TEXT[];
+extern const char COMPLETION_TEXT[];
+extern const char FAILURE_TEXT[];
+extern const char ERROR_CAPTION_TEXT[];
+// The applier's error box for one file of the set.
+std::string WriteErrorText(const char* name);
+
+// The boxes shown since the last reset, a letter a box: N not installed,
+// Q already updated, R registry error, C completion, F failure, E the
+// applier's error box (for any file of the set).  Each box's caption,
+// buttons and owner are checked against what its text calls for: the
+// driver's boxes have no owner, the others are owned by the dialog that
+// ran last.  A box it does not know fails the test and reads as '?'.
+std::string BoxCodes();
+
 // An archive built field by field, so a test can make any of them wrong.
 struct ArchiveEntry {
   std::string name;  // the name field's bytes; padded with NULs to the width

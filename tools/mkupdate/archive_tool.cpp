@@ -2,15 +2,15 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <unordered_map>
+#include <algorithm>
 
 #include "delivery/patch_source.h"
+#include "tools/common/bytes.h"
 
 namespace {
 
@@ -22,48 +22,28 @@ void RemoveTempAndExit(int sig) {
   _exit(128 + sig);
 }
 
-std::string Convert(const std::string& text, const char* from, const char* to, bool* ok) {
-  *ok = false;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return "";
-  std::string in = text;
-  std::string out(in.size() * 4 + 4, '\0');
-  char* src = &in[0];
-  size_t srcLeft = in.size();
-  char* dst = &out[0];
-  size_t dstLeft = out.size();
-  *ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1);
-  iconv_close(cd);
-  out.resize(out.size() - dstLeft);
-  return out;
-}
-
 std::string Errno(const std::string& what) { return what + ": " + strerror(errno); }
 
-void PutLittle32(std::string* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-uint32_t Little32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Equality as the updater's lookup sees it: ASCII letters folded, each
-// two-byte character kept whole.
-std::string FoldedKey(const std::string& name) {
-  std::string key;
-  for (size_t i = 0; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    if (lead && i + 1 < name.size()) {
-      key += name.substr(i, 2);
-      ++i;
-    } else {
-      key += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    }
+// For each name, the earlier name that the updater's lookup takes for the
+// same (its own lstrcmpiA says they are equal), or -1.  Names that can
+// never match anything (skip) take part in nothing.  A stable sort by the
+// same comparison brings equal names together, in their original order.
+std::vector<int64_t> EarlierEqualNames(const std::vector<std::string>& names,
+                                       const std::vector<bool>& skip) {
+  std::vector<size_t> order;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!skip[i]) order.push_back(i);
   }
-  return key;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return lstrcmpiA(names[a].c_str(), names[b].c_str()) < 0;
+  });
+  std::vector<int64_t> earlier(names.size(), -1);
+  for (size_t k = 1; k < order.size(); ++k) {
+    size_t previous = order[k - 1];
+    if (lstrcmpiA(names[previous].c_str(), names[order[k]].c_str()) == 0)
+      earlier[order[k]] = earlier[previous] >= 0 ? earlier[previous] : static_cast<int64_t>(previous);
+  }
+  return earlier;
 }
 
 bool ReadAll(int fd, void* buffer, size_t count) {
@@ -156,9 +136,7 @@ bool CheckInput(const std::string& path, uint32_t width, Input* input, std::stri
   }
   size_t slash = path.find_last_of('/');
   std::string bare = slash == std::string::npos ? path : path.substr(slash + 1);
-  bool ok = false;
-  input->name = Convert(bare, "UTF-8", "CP932", &ok);
-  if (!ok) {
+  if (!ConvertText(bare, "UTF-8", "CP932", &input->name)) {
     *error = path + ": the name cannot be written in code page 932";
     return false;
   }
@@ -216,18 +194,20 @@ bool PackArchive(const std::string& out, uint8_t format, const std::vector<std::
                  std::string* error) {
   uint32_t width = ArchiveNameWidth(format);
   std::vector<Input> inputs;
-  std::unordered_map<std::string, size_t> seen;
+  std::vector<std::string> names;
   for (const std::string& path : files) {
     Input input;
     if (!CheckInput(path, width, &input, error)) return false;
-    auto clash = seen.find(FoldedKey(input.name));
-    if (clash != seen.end()) {
-      *error = path + ": its name equals that of " + inputs[clash->second].path +
+    inputs.push_back(input);
+    names.push_back(input.name);
+  }
+  std::vector<int64_t> clashes = EarlierEqualNames(names, std::vector<bool>(names.size(), false));
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (clashes[i] >= 0) {
+      *error = inputs[i].path + ": its name equals that of " + inputs[static_cast<size_t>(clashes[i])].path +
                " ignoring case; the updater would only ever find the first";
       return false;
     }
-    seen[FoldedKey(input.name)] = inputs.size();
-    inputs.push_back(input);
   }
   DWORD indexSize = 0;
   if (!ArchiveIndexSize(static_cast<DWORD>(inputs.size()), width, &indexSize) ||
@@ -314,7 +294,6 @@ bool InspectArchive(const std::string& path, ArchiveInfo* info, std::string* err
     return false;
   }
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(index.data());
-  std::unordered_map<std::string, uint32_t> first;
   info->entries.clear();
   for (uint32_t i = 0; i < info->count; ++i) {
     const unsigned char* field = bytes + static_cast<size_t>(i) * info->width;
@@ -333,17 +312,16 @@ bool InspectArchive(const std::string& path, ArchiveInfo* info, std::string* err
     entry.empty = entry.size == 0;
     entry.outside = entry.start < 0 || entry.end > static_cast<int64_t>(info->fileSize);
     entry.shadowedBy = -1;
-    if (!entry.noNul) {
-      std::string key = FoldedKey(entry.name);
-      auto earlier = first.find(key);
-      if (earlier != first.end()) {
-        entry.shadowedBy = earlier->second;
-      } else {
-        first[key] = i;
-      }
-    }
     info->entries.push_back(entry);
   }
+  std::vector<std::string> names;
+  std::vector<bool> skip;
+  for (const EntryInfo& entry : info->entries) {
+    names.push_back(entry.name);
+    skip.push_back(entry.noNul);
+  }
+  std::vector<int64_t> earlier = EarlierEqualNames(names, skip);
+  for (size_t i = 0; i < info->entries.size(); ++i) info->entries[i].shadowedBy = earlier[i];
   return true;
 }
 
@@ -394,9 +372,8 @@ bool ReadArchiveEntry(const std::string& archive, const std::string& name, std::
 }
 
 std::string DisplayName(const std::string& cp932) {
-  bool ok = false;
-  std::string utf8 = Convert(cp932, "CP932", "UTF-8", &ok);
-  bool printable = ok;
+  std::string utf8;
+  bool printable = ConvertText(cp932, "CP932", "UTF-8", &utf8);
   for (unsigned char c : utf8) printable = printable && (c >= 0x20 && c != 0x7F);
   if (printable) return utf8;
   std::string shown;
