@@ -5,7 +5,7 @@
 #include "dialog/update_dialog.h"
 #include "driver/driver.h"
 #include "support.h"
-#include "update_template.h"
+#include "dialog/update_template_host.h"
 
 namespace {
 

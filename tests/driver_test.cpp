@@ -8,7 +8,7 @@
 #include "driver/driver.h"
 #include "support.h"
 #include "tools/common/bytes.h"
-#include "update_template.h"
+#include "dialog/update_template_host.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "driver/driver.h"
 #include "support.h"
-#include "update_template.h"
+#include "dialog/update_template_host.h"
 
 namespace {
 

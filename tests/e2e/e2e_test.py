@@ -13,7 +13,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_session import TITLE, WineSession, hexbytes, parse  # noqa: E402
+from wine_session import KEY, TITLE, WineSession, hexbytes, parse  # noqa: E402
 
 UPDATE_EXE, UIDRIVER, MKUPDATE, ARTIFACTS = sys.argv[1:5]
 del sys.argv[1:5]
@@ -309,7 +309,7 @@ class UpdaterUnderWine(unittest.TestCase):
         self.install({"InstallFolder": '"C:\\\\game"'})
         self.with_archive()
         process, _ = self.launch()
-        self.drive("wait:" + hexbytes(TITLE), "regdel:Software\\Lanternfly\\luminario", "click:1", "box",
+        self.drive("wait:" + hexbytes(TITLE), "regdel:" + KEY, "click:1", "box",
                    "click:1", "gone")
         records = self.drive("wait:" + hexbytes(TITLE), "dump")
         self.expect_box(records, REGISTRY_ERROR, owned=False)

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "dialog/resource.h"
+#include "dialog/update_template_host.h"
 #include "driver/driver.h"
 #include "platform/host/host_control.h"
 #include "tools/mkupdate/archive_tool.h"
@@ -35,8 +35,8 @@ void ShowDialog(size_t input, void*) {
   if (input != 0) return;
   const HostDialogRun& run = HostDialogRuns().back();
   printf("\n  +-- dialog: %s\n", Utf8(g_updateTitle).c_str());
-  printf("  | current version   %s\n", run.shownTexts[3].c_str());
-  printf("  | install location  %s\n", Utf8(run.shownTexts[9]).c_str());
+  printf("  | current version   %s\n", run.shownTexts[VERSION_CONTROL].c_str());
+  printf("  | install location  %s\n", Utf8(run.shownTexts[FOLDER_CONTROL]).c_str());
   printf("  +-- [update] [quit]\n");
 }
 
@@ -70,11 +70,7 @@ int main(int argc, char** argv) {
     DWORD v = static_cast<DWORD>(version);
     HostRegSetValue(KEY, "Version", REG_BINARY, &v, 4);
   }
-  const HostControl controls[] = {
-      {IDOK, ""}, {IDCANCEL, ""}, {-1, ""}, {IDC_VERSION, "-----"}, {-1, ""}, {-1, ""},
-      {-1, ""},   {-1, ""},       {-1, ""}, {IDC_FOLDER, "Static"}, {-1, ""},
-  };
-  HostDefineDialog(IDD_UPDATE, controls, sizeof controls / sizeof controls[0], IDOK);
+  DefineUpdateDialog();
   HostScriptDialog({{quit ? HOST_INPUT_ESCAPE : HOST_INPUT_ENTER, 0, 0, 0}});
   HostSetBoxHook(ShowBox, nullptr);
   HostSetDialogHook(ShowDialog, nullptr);
