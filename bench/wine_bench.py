@@ -14,8 +14,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from wine_session import TITLE, WineSession, hexbytes  # noqa: E402
+from winelab import TITLE, WineSession, hexbytes
 
 NAMES = ["patch110.dat", "InstData.pak", "Archive.ini"]
 

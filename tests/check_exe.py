@@ -8,29 +8,12 @@ import sys
 import unittest
 
 import pefile
+from winelab import CLASS_ATOMS, CONTROLS, TITLE
 
 EXE = sys.argv.pop(1)
 
 RT_DIALOG, RT_VERSION = 5, 16
 JAPANESE = 0x0411
-TITLE = "ルミナリオ！ アップデート Ver1.10"
-
-# class atom, id, stored style, x, y, cx, cy, text
-CONTROLS = [
-    (0x80, 1, 0x50010001, 75, 124, 50, 14, "更新"),
-    (0x80, 2, 0x50010000, 138, 124, 50, 14, "終了"),
-    (0x82, -1, 0x50020000, 12, 14, 71, 9, "現在のバージョン"),
-    (0x82, 1000, 0x50020002, 123, 13, 60, 9, "-----"),
-    (0x82, -1, 0x50020000, 10, 71, 170, 9, "この更新では、セーブデータの引継ぎが可能です。"),
-    (0x82, -1, 0x50020000, 9, 85, 175, 24, "※この更新はシステムの不具合修正をメインとしております。"),
-    (0x80, -1, 0x50000007, 7, 62, 181, 53, ""),
-    (0x80, -1, 0x50000007, 7, 5, 181, 22, ""),
-    (0x82, -1, 0x50020000, 11, 34, 71, 9, "インストール先"),
-    (0x82, 1001, 0x50020002, 18, 49, 164, 9, "Static"),
-    (0x80, -1, 0x50000007, 6, 25, 181, 39, ""),
-]
-
-
 class Reader:
     def __init__(self, data):
         self.data, self.at = data, 0
@@ -104,7 +87,8 @@ class UpdateExe(unittest.TestCase):
         self.assertEqual(r.text(), TITLE)
         self.assertEqual(r.take("HHBB"), (9, 0, 0, 0), "9 points, weight 0, upright, charset 0")
         self.assertEqual(r.text(), "ＭＳ Ｐゴシック")
-        for index, expected in enumerate(CONTROLS, 1):
+        for index, (cls_name, cid, cstyle, x, y, cx, cy, ctext) in enumerate(CONTROLS, 1):
+            expected = (CLASS_ATOMS[cls_name], cid, cstyle, x, y, cx, cy, ctext)
             r.align()
             help_id, ex_style, style = r.take("III")
             rect = r.take("hhhh")

@@ -9,8 +9,7 @@ import os
 import shutil
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from wine_session import WineSession  # noqa: E402
+from winelab import WineSession
 
 
 def main():

@@ -11,10 +11,7 @@ import os
 import shutil
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
-from wine_session import TITLE, WineSession, hexbytes  # noqa: E402
-
-NAMES = ["patch110.dat", "InstData.pak", "Archive.ini"]
+from winelab import NAMES, TITLE, WineSession, hexbytes
 
 
 def main():

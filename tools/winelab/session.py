@@ -12,8 +12,7 @@ import subprocess
 import tempfile
 import time
 
-TITLE = "ルミナリオ！ アップデート Ver1.10"
-KEY = r"Software\Lanternfly\luminario"
+from .program import KEY, TITLE
 
 # So that the dialog's font and the message box font draw Japanese glyphs.
 FONT_REPLACEMENTS = ["ＭＳ Ｐゴシック", "MS PGothic", "ＭＳ ゴシック", "MS Gothic", "MS UI Gothic",
