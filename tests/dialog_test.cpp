@@ -121,7 +121,14 @@ TEST_F(DialogTest, CommandsCountOnlyAsWholeValues) {
   }
 }
 
+// The outcome box comes while the dialog is still up: it has not ended yet.
+void ExpectDialogNotEnded(const HostBox&, void*) {
+  ASSERT_FALSE(HostDialogRuns().empty());
+  EXPECT_EQ(HostDialogRuns().back().endDialogCalls, 0u);
+}
+
 TEST_F(DialogTest, AnAppliedUpdateShowsOnlyTheCompletionMessageThenEndsWithOne) {
+  HostSetBoxHook(ExpectDialogNotEnded, nullptr);
   EXPECT_EQ(Run({Key(HOST_INPUT_ENTER)}), 1);
   EXPECT_EQ(BoxCodes(), "C");
   for (const char* name : NAMES) {
@@ -130,12 +137,6 @@ TEST_F(DialogTest, AnAppliedUpdateShowsOnlyTheCompletionMessageThenEndsWithOne) 
     EXPECT_EQ(bytes, std::string("new ") + name);
   }
   ExpectAllFalse();
-}
-
-// The outcome box comes while the dialog is still up: it has not ended yet.
-void ExpectDialogNotEnded(const HostBox&, void*) {
-  ASSERT_FALSE(HostDialogRuns().empty());
-  EXPECT_EQ(HostDialogRuns().back().endDialogCalls, 0u);
 }
 
 TEST_F(DialogTest, AFailedCopyShowsTheErrorBoxThenTheFailureMessageThenEndsWithZero) {

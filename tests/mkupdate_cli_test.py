@@ -95,6 +95,68 @@ class Cli(unittest.TestCase):
         code, _, err = self.run_tool("pack", "--layout", "medium", "-o", "x", "patch110.dat")
         self.assertEqual(code, 2)
 
+    def test_pack_at_the_limits_of_names(self):
+        # A name field holds the name and its NUL: W - 1 bytes fit, W do not.
+        for layout, width in [("long", 32), ("short", 16)]:
+            for length, fits in [(width - 1, True), (width, False)]:
+                name = "n" * (length - 4) + ".dat"
+                self.write(name, b"x")
+                code, _, err = self.run_tool("pack", "--layout", layout, "-o", "out.dat", name)
+                self.assertEqual(code, 0 if fits else 1, (layout, length, err))
+                if not fits:
+                    self.assertIn(name, err)
+                self.assertEqual(os.path.exists(self.path("out.dat")), fits, (layout, length))
+                if fits:
+                    os.unlink(self.path("out.dat"))
+                os.unlink(self.path(name))
+        # Letters equal ignoring case clash, at both ends of the alphabet and
+        # in full width; the symbols that differ from a letter by the case
+        # bit are names of their own.
+        cases = [("a", "A", False), ("z", "Z", False), ("ａ", "Ａ", False),
+                 ("@", "`", True), ("[", "{", True)]
+        for first, second, both in cases:
+            a, b = self.write(first + ".dat", b"1"), self.write("x" + second + ".dat", b"2")
+            os.rename(b, self.path("sub-" + second + ".dat"))
+            os.makedirs(self.path("sub"), exist_ok=True)
+            os.rename(self.path("sub-" + second + ".dat"), self.path("sub/" + second + ".dat"))
+            code, _, err = self.run_tool("pack", "-o", "out.dat", a, self.path("sub/" + second + ".dat"))
+            self.assertEqual(code, 0 if both else 1, (first, second, err))
+            self.assertEqual(os.path.exists(self.path("out.dat")), both, (first, second))
+            for leftover in (a, self.path("sub/" + second + ".dat"), self.path("out.dat")):
+                if os.path.exists(leftover):
+                    os.unlink(leftover)
+
+    def test_pack_accepts_an_entry_at_the_largest_offset_the_format_addresses(self):
+        # Offsets are signed 32-bit from the data area: the last entry may
+        # start at 2 GiB - 1.  Sparse files keep this cheap.
+        with open(self.path("big.dat"), "wb") as f:
+            f.truncate(0x7FFFFFFF)
+        self.write("patch110.dat", b"p")
+        code, _, err = self.run_tool("pack", "-o", "UpdateData.dat", "big.dat", "patch110.dat")
+        self.assertEqual(code, 0, err)
+        code, out, err = self.run_tool("list", "--json", "UpdateData.dat")
+        self.assertEqual(code, 0, err)
+        rows = json.loads(out)["rows"]
+        self.assertEqual((rows[1]["name"], rows[1]["offset"]), ("patch110.dat", 0x7FFFFFFF))
+
+    def test_a_pack_whose_writing_fails_keeps_the_old_archive_and_leaves_no_temporary(self):
+        import resource
+        self.write("UpdateData.dat", b"the shipped archive")
+        self.write("patch110.dat", b"p" * 300000)
+
+        def small_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+            import signal
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        done = subprocess.run([MKUPDATE, "pack", "-o", "UpdateData.dat", "patch110.dat"], cwd=self.dir,
+                              capture_output=True, timeout=60, preexec_fn=small_files)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertIn(b"UpdateData.dat", done.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["UpdateData.dat", "patch110.dat"], "no temporary file")
+        with open(self.path("UpdateData.dat"), "rb") as f:
+            self.assertEqual(f.read(), b"the shipped archive")
+
     def test_pack_refuses_an_archive_past_32_bit_offsets(self):
         with open(self.path("big.dat"), "wb") as f:
             f.truncate(0x80000000)  # sparse: nothing is written
@@ -173,6 +235,26 @@ class Cli(unittest.TestCase):
             code, _, err = self.run_tool("extract", "u.dat", name, "-o", "none")
             self.assertEqual(code, 1, name)
             self.assertFalse(os.path.exists(self.path("none")))
+
+    def test_list_of_a_bare_header(self):
+        self.write("h.dat", b"\0" * 11 + b"\x32" + struct.pack("<I", 0))
+        code, out, err = self.run_tool("list", "--json", "h.dat")
+        self.assertEqual(code, 0, err)
+        self.assertEqual((json.loads(out)["entries"], json.loads(out)["rows"]), (0, []))
+        self.write("h.dat", b"\0" * 11 + b"\x32" + b"\0\0\0")
+        code, _, err = self.run_tool("list", "h.dat")
+        self.assertEqual(code, 1)
+        self.assertTrue(err.startswith("mkupdate: "), err)
+
+    def test_a_name_filling_its_field_is_never_found(self):
+        # "abcdefghijkl.dat" fills a 16-byte field with no NUL; the zero
+        # byte right after it (the next field) must not end the name.
+        for name_width, fmt in [(16, 0x31), (32, 0x32)]:
+            name = b"a" * (name_width - 4) + b".dat"
+            self.write("u.dat", archive([(name, 0, 2), (b"", 0, 0)], b"xy", fmt))
+            code, _, err = self.run_tool("extract", "u.dat", name.decode(), "-o", "got")
+            self.assertEqual(code, 1, (fmt, err))
+            self.assertFalse(os.path.exists(self.path("got")))
 
     def test_bad_input_gets_a_message_and_a_nonzero_exit(self):
         cases = [

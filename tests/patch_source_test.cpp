@@ -74,15 +74,17 @@ TEST_P(ArchiveLayoutTest, LooksNamesUpAsTheUpdaterDoes) {
   parts.reserved = "\xff\x01garbage\x7f\x80";  // never examined
   parts.data = "P1EMPTYfirstsecondslashmaxnonultrail";
   const uint32_t dataStart = 16 + 12 * (w + 8);
+  // The name that fills its field is followed by an empty name, whose
+  // first byte is zero: still it is no name.
   parts.entries = {
       {"patch110.dat", 0, 2},
+      {noNul, 26, 5},
       {"", 2, 5},
       {"InstData.pak", 7, 5},
       {"instdata.PAK", 12, 6},
       {"sub/x.ini", 18, 5},
       {"zero.dat", 0, 0},
       {longest, 23, 3},
-      {noNul, 26, 5},
       {"X.dat", 31, 5},
       {"neg.dat", static_cast<uint32_t>(-static_cast<int32_t>(dataStart)), 11},
       {"before.dat", static_cast<uint32_t>(-static_cast<int32_t>(dataStart) - 1), 4},
@@ -131,6 +133,22 @@ TEST_P(ArchiveLayoutTest, LooksNamesUpAsTheUpdaterDoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, ArchiveLayoutTest, ::testing::Values(0x32, '1'));
+
+// The scan reads the N name fields and no further, whatever the location
+// table after them holds: here one short entry whose pair has no zero
+// byte, which a scan one field too far would take for a name (and read
+// past the index, which AddressSanitizer reports).
+TEST_F(PatchSourceTest, TheScanNeverReadsPastItsFields) {
+  ArchiveParts parts;
+  parts.format = '1';
+  parts.entries = {{"a.dat", 0x01010101u, 0x01010101u}};
+  parts.data = "data";
+  WriteBytes(ARCHIVE, BuildArchive(parts));
+  std::string bytes;
+  bool opened = true;
+  EXPECT_FALSE(Fetch("b.dat", &bytes, &opened));
+  EXPECT_FALSE(opened);
+}
 
 TEST_F(PatchSourceTest, ByteElevenAloneChoosesTheLayout) {
   struct Case {

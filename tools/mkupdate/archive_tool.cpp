@@ -162,7 +162,7 @@ bool CheckInput(const std::string& path, uint32_t width, Input* input, std::stri
   return true;
 }
 
-bool CopyInto(int out, const Input& input, std::string* error) {
+bool CopyInto(int out, const Input& input, const std::string& archive, std::string* error) {
   int in = open(input.path.c_str(), O_RDONLY);
   if (in < 0) {
     *error = Errno(input.path);
@@ -178,7 +178,7 @@ bool CopyInto(int out, const Input& input, std::string* error) {
       return false;
     }
     if (!WriteAll(out, buffer, chunk)) {
-      *error = Errno("writing the archive");
+      *error = Errno(archive + ": writing");
       close(in);
       return false;
     }
@@ -240,8 +240,8 @@ bool PackArchive(const std::string& out, uint8_t format, const std::vector<std::
   int fd = OpenTemp(out, error);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, head.data(), head.size());
-  if (!ok) *error = Errno("writing the archive");
-  for (size_t i = 0; ok && i < inputs.size(); ++i) ok = CopyInto(fd, inputs[i], error);
+  if (!ok) *error = Errno(out + ": writing");
+  for (size_t i = 0; ok && i < inputs.size(); ++i) ok = CopyInto(fd, inputs[i], out, error);
   return FinishTemp(fd, out, ok, error);
 }
 
