@@ -220,35 +220,39 @@ TEST_F(DriverTest, ASecondCopyEndsAtOnceAndSilently) {
 
 void DeleteTheKey(size_t, void*) { HostRegDeleteKey(RECORD_KEY); }
 
+// What fails around the dialog, and what the user is told of it.
 TEST_F(DriverTest, ARecordGoneOrRefusingAfterTheUpdateIsReportedOrIgnoredAsItShould) {
-  // The key deleted while the dialog is up: the registry error, no new key.
-  HostRegSetValue(RECORD_KEY, "InstallFolder", REG_SZ, "game", 5);
-  HostSetDialogHook(DeleteTheKey, nullptr);
-  EXPECT_EQ(Start(), 0);
-  EXPECT_EQ(BoxCodes(), "CR");
-  EXPECT_FALSE(HostRegKeyExists(RECORD_KEY));
-
-  // The write refused: nothing is said.
-  FreshInstall();
-  HostFailCall(HOST_CALL_REG_SET, 1);
-  EXPECT_EQ(Start(), 0);
-  EXPECT_EQ(BoxCodes(), "C");
-  EXPECT_FALSE(VersionValue(nullptr, nullptr));
-
-  // The dialog cannot be shown: nothing written, nothing said.
-  FreshInstall();
-  HostFailCall(HOST_CALL_DIALOG, 1);
-  EXPECT_EQ(Start(), 0);
-  EXPECT_EQ(BoxCodes(), "");
-  EXPECT_FALSE(VersionValue(nullptr, nullptr));
-
-  // The question cannot be shown: its answer is no Cancel, so on it goes.
-  FreshInstall();
-  HostRegSetValue(RECORD_KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
-  HostFailCall(HOST_CALL_BOX, 1);
-  EXPECT_EQ(Start(), 0);
-  EXPECT_EQ(BoxCodes(), "C");
-  EXPECT_EQ(HostDialogRuns().size(), 1u);
+  struct Case {
+    int line;
+    const char* what;
+    HostCall failing;  // HOST_CALL_ANY: no fault
+    bool versionThere;  // Version 1100 already, so the question comes first
+    bool deleteKey;     // the key is deleted while the dialog is up
+    const char* boxes;
+    bool recorded;
+    bool keyAfter;
+  } cases[] = {
+      {__LINE__, "the key deleted under the dialog: the registry error, no new key", HOST_CALL_ANY, false,
+       true, "CR", false, false},
+      {__LINE__, "the write refused: nothing is said", HOST_CALL_REG_SET, false, false, "C", false, true},
+      {__LINE__, "the dialog cannot be shown: nothing written, nothing said", HOST_CALL_DIALOG, false,
+       false, "", false, true},
+      {__LINE__, "the question cannot be shown: no Cancel, so on it goes", HOST_CALL_BOX, true, false, "C",
+       true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line << ": " << c.what);
+    FreshInstall();
+    if (c.versionThere) HostRegSetValue(RECORD_KEY, "Version", REG_BINARY, Le32(1100).data(), 4);
+    if (c.failing != HOST_CALL_ANY) HostFailCall(c.failing, 1);
+    if (c.deleteKey) HostSetDialogHook(DeleteTheKey, nullptr);
+    EXPECT_EQ(Start(), 0);
+    EXPECT_EQ(BoxCodes(), c.boxes);
+    DWORD type = 0;
+    std::string bytes;
+    EXPECT_EQ(VersionValue(&type, &bytes) && type == REG_BINARY && bytes == APPLIED, c.recorded);
+    EXPECT_EQ(HostRegKeyExists(RECORD_KEY), c.keyAfter);
+  }
 }
 
 // Every argument the program passes to the platform in a whole update
