@@ -130,6 +130,22 @@ class UpdaterUnderWine(unittest.TestCase):
         pressed = sorted(c["text"] for c in controls if c["class"] == "Button")
         self.assertEqual(pressed, sorted(b.encode("cp932") for b in buttons))
 
+    def update_failing_on(self, name, hold=None, screenshots=False):
+        """Presses the update button, sees the error box naming name and then
+        the failure message, and dismisses both.  hold: a file the UI driver
+        holds open without sharing until the error box is up."""
+        records = self.drive(*(["hold:" + hold] if hold else []), "wait:" + hexbytes(TITLE), "click:1",
+                             "wait:" + hexbytes(ERROR_CAPTION), "dump")
+        self.expect_box(records, write_error(name), caption=ERROR_CAPTION)
+        if screenshots:
+            self.wine.screenshot("error")
+        records = self.drive("wait:" + hexbytes(ERROR_CAPTION), "click:1", "gone",
+                             "wait:" + hexbytes(TITLE), "box", "dump")
+        self.expect_box(records, FAILED)
+        if screenshots:
+            self.wine.screenshot("failure")
+        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+
     def expect_dialog(self, records, version_text, folder):
         controls = [r for r in records if r["kind"] == "control"]
         self.assertEqual(len(controls), 11)
@@ -268,15 +284,7 @@ class UpdaterUnderWine(unittest.TestCase):
         self.with_archive()
         process, _ = self.launch()
         # One driver holds the file through the whole update, as the game would.
-        records = self.drive("hold:C:\\game\\InstData.pak", "wait:" + hexbytes(TITLE), "click:1",
-                             "wait:" + hexbytes(ERROR_CAPTION), "dump")
-        self.expect_box(records, write_error("InstData.pak"), caption=ERROR_CAPTION)
-        self.wine.screenshot("error")
-        records = self.drive("wait:" + hexbytes(ERROR_CAPTION), "click:1", "gone",
-                             "wait:" + hexbytes(TITLE), "box", "dump")
-        self.expect_box(records, FAILED)
-        self.wine.screenshot("failure")
-        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+        self.update_failing_on("InstData.pak", hold="C:\\game\\InstData.pak", screenshots=True)
         self.finish(process)
         self.assertEqual(self.target("patch110.dat"), NEW["patch110.dat"], "the row before stays written")
         self.assertEqual(self.target("InstData.pak"), OLD["InstData.pak"])
@@ -326,12 +334,7 @@ class UpdaterUnderWine(unittest.TestCase):
         os.chmod(os.path.join(self.install_path(), "Archive.ini"), 0o444)
         self.with_archive()
         process, _ = self.launch()
-        records = self.drive("wait:" + hexbytes(TITLE), "click:1", "wait:" + hexbytes(ERROR_CAPTION), "dump")
-        self.expect_box(records, write_error("Archive.ini"), caption=ERROR_CAPTION)
-        records = self.drive("wait:" + hexbytes(ERROR_CAPTION), "click:1", "gone",
-                             "wait:" + hexbytes(TITLE), "box", "dump")
-        self.expect_box(records, FAILED)
-        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+        self.update_failing_on("Archive.ini")
         self.finish(process)
         self.assertEqual(self.target("patch110.dat"), NEW["patch110.dat"], "earlier rows are written")
         self.assertEqual(self.target("InstData.pak"), NEW["InstData.pak"], "earlier rows are written")
@@ -344,12 +347,7 @@ class UpdaterUnderWine(unittest.TestCase):
         process, _ = self.launch()
         records = self.drive("wait:" + hexbytes(TITLE), "dump")
         self.expect_dialog(records, "1.000", "C:\\gone")
-        records = self.drive("wait:" + hexbytes(TITLE), "click:1", "wait:" + hexbytes(ERROR_CAPTION), "dump")
-        self.expect_box(records, write_error("patch110.dat"), caption=ERROR_CAPTION)
-        records = self.drive("wait:" + hexbytes(ERROR_CAPTION), "click:1", "gone",
-                             "wait:" + hexbytes(TITLE), "box", "dump")
-        self.expect_box(records, FAILED)
-        self.drive("wait:" + hexbytes(TITLE), "box", "click:1", "gone")
+        self.update_failing_on("patch110.dat")
         self.finish(process)
         self.assertFalse(os.path.exists(os.path.join(self.wine.drive_c, "gone")), "no folder is made")
         self.assertEqual(self.wine.query_version(), ("REG_BINARY", "e8030000"))
