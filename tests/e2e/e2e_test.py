@@ -391,6 +391,20 @@ class UpdaterUnderWine(unittest.TestCase):
         self.finish(process)
         self.expect_updated(NEW)
 
+    def test_a_folder_with_an_ampersand_is_shown_exactly(self):
+        # A maker's name: the folder control shows '&' as itself, not as a
+        # mnemonic that hides it and underlines the next letter.
+        folder = "Games\\A&B"
+        self.install({"InstallFolder": '"C:\\\\Games\\\\A&B"'}, folder=folder)
+        self.with_archive()
+        process, _ = self.launch()
+        records = self.drive("wait:" + hexbytes(TITLE), "dump")
+        self.expect_dialog(records, "1.000", "C:\\" + folder)
+        self.wine.screenshot("ampersand")
+        self.update_and_confirm()
+        self.finish(process)
+        self.expect_updated(NEW)
+
     def test_a_japanese_folder_whose_characters_end_in_0x5c(self):
         folder = "ソフト\\表示"  # ソ and 表 both have 0x5C as their second byte
         self.assertIn(b"\x83\x5c", folder.encode("cp932"))

@@ -35,7 +35,7 @@ CONTROLS = [
     ("Button", -1, 0x50000007, 7, 62, 181, 53, ""),
     ("Button", -1, 0x50000007, 7, 5, 181, 22, ""),
     ("Static", -1, 0x50020000, 11, 34, 71, 9, "インストール先"),
-    ("Static", IDC_FOLDER, 0x50020002, 18, 49, 164, 9, "Static"),
+    ("Static", IDC_FOLDER, 0x50020082, 18, 49, 164, 9, "Static"),  # SS_NOPREFIX: '&' shows as itself
     ("Button", -1, 0x50000007, 6, 25, 181, 39, ""),
 ]
 # The predefined classes as a template names them, by atom.

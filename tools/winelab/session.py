@@ -82,7 +82,32 @@ class WineSession:
         # server, with no window manager, would leave off.
         lines += ["", r"[HKEY_CURRENT_USER\Software\Wine\Explorer]", '"Desktop"="Default"',
                   "", r"[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]", '"Default"="800x600"']
+        # The caption buttons' glyphs are characters of the Marlett font
+        # ("r" is the close button).  Wine 8 keeps the Marlett of its own
+        # data folder in a font cache whose family name, in a prefix made
+        # with the Japanese locale, reads back garbled, so a request for
+        # Marlett falls back to an ordinary font and the close button shows
+        # a plain "r".  Installed in the prefix's own Fonts folder, Marlett
+        # is read from its file at every start and found by name.  The
+        # program's own texts do not use it.
+        marlett = self.wine_font("marlett.ttf")
+        if marlett:
+            shutil.copy(marlett, os.path.join(self.drive_c, "windows", "Fonts", "marlett.ttf"))
+            lines += ["", r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Fonts]",
+                      '"Marlett (TrueType)"="marlett.ttf"']
         self.import_reg(lines)
+        # The desktop and the fonts take effect for the programs of the next
+        # wineserver: end the one that booted the prefix.
+        self.run(["wineserver", "-k"], check=False)
+
+    @staticmethod
+    def wine_font(name):
+        """A font file that comes with Wine (Debian's fonts-wine), or None."""
+        for folder in ("/usr/share/wine/fonts", "/usr/lib/wine/fonts", "/opt/wine/share/wine/fonts"):
+            path = os.path.join(folder, name)
+            if os.path.exists(path):
+                return path
+        return None
 
     def close(self):
         try:
