@@ -45,7 +45,7 @@ def main():
         for name in NAMES:
             with open(os.path.join(game, name), "rb") as f:
                 written = f.read()
-            source = os.path.join(update_dir, "..", "files", name)
+            source = os.path.join(update_dir, "..", "..", "files", name)
             same = os.path.exists(source) and open(source, "rb").read() == written
             print("  %-14s %8d bytes  %s" % (name, len(written), "updated" if same else "NOT updated"))
         print("Version now:", wine.query_version())
