@@ -61,6 +61,7 @@ class Dist(unittest.TestCase):
         return p12, password, cert
 
     def expect_release(self, out):
+        self.assertEqual(os.listdir(os.path.join(out, "tools")), ["mkupdate.exe"], "the tool for the next update")
         player = os.path.join(out, "player")
         self.assertEqual(sorted(os.listdir(player)), ["UpdateData.dat", "update.exe"])
         with zipfile.ZipFile(os.path.join(out, "luminario-update-1.10.zip")) as z:

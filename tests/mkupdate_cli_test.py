@@ -1,7 +1,12 @@
 #!/usr/bin/python3
 """mkupdate as whoever ships the update uses it.  Archives for list, check
 and extract are written byte by byte here, not by pack, so that a fault
-shared by the tool's writer and reader cannot hide."""
+shared by the tool's writer and reader cannot hide.
+
+  mkupdate_cli_test.py MKUPDATE            the Linux build
+  mkupdate_cli_test.py MKUPDATE.EXE --wine the Windows build, under Wine
+
+Both builds answer the same cases the same way."""
 import json
 import os
 import struct
@@ -11,7 +16,45 @@ import tempfile
 import unittest
 
 MKUPDATE = sys.argv.pop(1)
+UNDER_WINE = len(sys.argv) > 1 and sys.argv[1] == "--wine"
+if UNDER_WINE:
+    sys.argv.pop(1)
+    from winelab import WineSession
+    from winelab.session import confined
 SET = ["patch110.dat", "InstData.pak", "Archive.ini"]
+WINE = None
+
+
+def setUpModule():
+    global WINE
+    if UNDER_WINE:
+        WINE = WineSession(None)
+        WINE.boot()
+
+
+def tearDownModule():
+    if WINE:
+        WINE.close()
+
+
+def tool(*args):
+    """The command and environment that run mkupdate with these arguments."""
+    if WINE:
+        return confined(["wine", MKUPDATE, *args]), WINE.env
+    return [MKUPDATE, *args], None
+
+
+def run(args, cwd, preexec_fn=None):
+    """Runs mkupdate; (exit code, stdout bytes, stderr bytes).  Output goes
+    to files, never pipes: a Wine command may start wineserver, which would
+    keep a pipe open."""
+    command, env = tool(*args)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                              timeout=600, preexec_fn=preexec_fn)
+        out.seek(0)
+        err.seek(0)
+        return done.returncode, out.read(), err.read()
 
 
 def archive(entries, data, fmt=0x32, count=None, reserved=b"\0" * 11):
@@ -45,8 +88,8 @@ class Cli(unittest.TestCase):
         return self.path(name)
 
     def run_tool(self, *args):
-        done = subprocess.run([MKUPDATE, *args], cwd=self.dir, capture_output=True, timeout=60)
-        return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
+        code, out, err = run(args, self.dir)
+        return code, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
 
     def test_help_on_every_command(self):
         for command in ["pack", "list", "extract", "check"]:
@@ -149,13 +192,36 @@ class Cli(unittest.TestCase):
             import signal
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
 
-        done = subprocess.run([MKUPDATE, "pack", "-o", "UpdateData.dat", "patch110.dat"], cwd=self.dir,
-                              capture_output=True, timeout=60, preexec_fn=small_files)
-        self.assertEqual(done.returncode, 1, done.stderr)
-        self.assertIn(b"UpdateData.dat", done.stderr)
+        code, _, err = run(["pack", "-o", "UpdateData.dat", "patch110.dat"], self.dir, preexec_fn=small_files)
+        self.assertEqual(code, 1, err)
+        self.assertIn(b"UpdateData.dat", err)
         self.assertEqual(sorted(os.listdir(self.dir)), ["UpdateData.dat", "patch110.dat"], "no temporary file")
         with open(self.path("UpdateData.dat"), "rb") as f:
             self.assertEqual(f.read(), b"the shipped archive")
+
+    def test_names_in_any_language_on_the_command_line(self):
+        # Stored in code page 932 where it has them; refused where not.
+        for name in ["日本語.dat", "αβγ.dat", "Пуск.dat"]:
+            self.write(name, name.encode())
+        code, _, err = self.run_tool("pack", "-o", "u.dat", "日本語.dat", "αβγ.dat", "Пуск.dat")
+        self.assertEqual(code, 0, err)
+        code, out, err = self.run_tool("list", "--json", "u.dat")
+        self.assertEqual(code, 0, err)
+        rows = json.loads(out)["rows"]
+        self.assertEqual([r["name"] for r in rows], ["日本語.dat", "αβγ.dat", "Пуск.dat"])
+        self.assertEqual([bytes.fromhex(r["nameHex"]) for r in rows],
+                         [n.encode("cp932") for n in ["日本語.dat", "αβγ.dat", "Пуск.dat"]])
+        code, _, err = self.run_tool("extract", "u.dat", "日本語.dat", "-o", "抽出.bin")
+        self.assertEqual(code, 0, err)
+        with open(self.path("抽出.bin"), "rb") as f:
+            self.assertEqual(f.read(), "日本語.dat".encode())
+        for name in ["café.dat", "한글.dat", "🎮.dat"]:
+            self.write(name, b"x")
+            code, _, err = self.run_tool("pack", "-o", "none.dat", name)
+            self.assertEqual(code, 1, name)
+            self.assertIn("code page 932", err, name)
+            self.assertIn(name, err)
+            self.assertFalse(os.path.exists(self.path("none.dat")))
 
     def test_pack_refuses_an_archive_past_32_bit_offsets(self):
         with open(self.path("big.dat"), "wb") as f:

@@ -13,8 +13,9 @@ void PutLittle32(std::string* out, uint32_t value);
 std::string Little32Bytes(uint32_t value);
 uint32_t Little32(const unsigned char* bytes);
 
-// Converts text between encodings by iconv ("UTF-8", "CP932").  False when
-// a character has no form in the target, or the input is not valid text.
+// Converts text between "UTF-8" and "CP932": by iconv on Linux, by the
+// system's own converters on Windows.  False when a character has no form
+// in the target, or the input is not valid text.
 bool ConvertText(const std::string& text, const char* from, const char* to, std::string* out);
 
 #endif

@@ -1,28 +1,14 @@
 #include "tools/mkupdate/archive_tool.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <stdio.h>
 
 #include <algorithm>
 
 #include "delivery/patch_source.h"
 #include "tools/common/bytes.h"
+#include "tools/mkupdate/tool_os.h"
 
 namespace {
-
-// The temporary file being written, removed if the run is interrupted.
-char g_tempPath[4096];
-
-void RemoveTempAndExit(int sig) {
-  if (g_tempPath[0]) unlink(g_tempPath);
-  _exit(128 + sig);
-}
-
-std::string Errno(const std::string& what) { return what + ": " + strerror(errno); }
 
 // For each name, the earlier name that the updater's lookup takes for the
 // same (its own lstrcmpiA says they are equal), or -1.  Names that can
@@ -46,73 +32,6 @@ std::vector<int64_t> EarlierEqualNames(const std::vector<std::string>& names,
   return earlier;
 }
 
-bool ReadAll(int fd, void* buffer, size_t count) {
-  char* out = static_cast<char*>(buffer);
-  while (count) {
-    ssize_t got = read(fd, out, count);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    out += got;
-    count -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* buffer, size_t count) {
-  const char* in = static_cast<const char*>(buffer);
-  while (count) {
-    ssize_t put = write(fd, in, count);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    in += put;
-    count -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
-// Opens a temporary file beside out; -1 with *error when it cannot.
-int OpenTemp(const std::string& out, std::string* error) {
-  std::string pattern = out + ".tmp-XXXXXX";
-  if (pattern.size() >= sizeof g_tempPath) {
-    *error = out + ": path too long";
-    return -1;
-  }
-  strcpy(g_tempPath, pattern.c_str());
-  signal(SIGINT, RemoveTempAndExit);
-  signal(SIGTERM, RemoveTempAndExit);
-  signal(SIGHUP, RemoveTempAndExit);
-  int fd = mkstemp(g_tempPath);
-  if (fd < 0) {
-    g_tempPath[0] = 0;
-    *error = Errno(out);
-    return -1;
-  }
-  // mkstemp makes the file private; the result is an ordinary file.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  return fd;
-}
-
-// Ends a temporary file: renamed to out when ok, removed otherwise.
-bool FinishTemp(int fd, const std::string& out, bool ok, std::string* error) {
-  if (ok && fsync(fd) != 0) {
-    *error = Errno(out);
-    ok = false;
-  }
-  if (close(fd) != 0 && ok) {
-    *error = Errno(out);
-    ok = false;
-  }
-  if (ok && rename(g_tempPath, out.c_str()) != 0) {
-    *error = Errno(out);
-    ok = false;
-  }
-  if (!ok) unlink(g_tempPath);
-  g_tempPath[0] = 0;
-  return ok;
-}
-
 struct Input {
   std::string path;
   std::string name;  // bare, in code page 932
@@ -122,21 +41,17 @@ struct Input {
 // Checks one file for packing; false with *error naming it.
 bool CheckInput(const std::string& path, uint32_t width, Input* input, std::string* error) {
   input->path = path;
-  int fd = open(path.c_str(), O_RDONLY);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    *error = Errno(path);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  close(fd);
-  if (!S_ISREG(st.st_mode)) {
+  ToolFile* file = ToolOpenRead(path, error);
+  if (file == nullptr) return false;
+  uint64_t size = 0;
+  bool regular = false;
+  bool known = ToolFileInfo(file, &size, &regular);
+  ToolClose(file);
+  if (!known || !regular) {
     *error = path + ": not a regular file";
     return false;
   }
-  size_t slash = path.find_last_of('/');
-  std::string bare = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (!ConvertText(bare, "UTF-8", "CP932", &input->name)) {
+  if (!ConvertText(ToolBareName(path), "UTF-8", "CP932", &input->name)) {
     *error = path + ": the name cannot be written in code page 932";
     return false;
   }
@@ -154,38 +69,32 @@ bool CheckInput(const std::string& path, uint32_t width, Input* input, std::stri
              " bytes; this layout holds at most " + std::to_string(width - 1);
     return false;
   }
-  if (st.st_size == 0) {
+  if (size == 0) {
     *error = path + ": the file is empty, and the updater never opens an entry of size 0";
     return false;
   }
-  input->size = static_cast<uint64_t>(st.st_size);
+  input->size = size;
   return true;
 }
 
-bool CopyInto(int out, const Input& input, const std::string& archive, std::string* error) {
-  int in = open(input.path.c_str(), O_RDONLY);
-  if (in < 0) {
-    *error = Errno(input.path);
-    return false;
-  }
+bool CopyInto(ToolFile* out, const Input& input, const std::string& archive, std::string* error) {
+  ToolFile* in = ToolOpenRead(input.path, error);
+  if (in == nullptr) return false;
   static char buffer[1 << 16];
   uint64_t left = input.size;
-  while (left) {
+  bool ok = true;
+  while (ok && left) {
     size_t chunk = left < sizeof buffer ? static_cast<size_t>(left) : sizeof buffer;
-    if (!ReadAll(in, buffer, chunk)) {
+    if (!ToolRead(in, buffer, chunk)) {
       *error = input.path + ": changed or could not be read while packing";
-      close(in);
-      return false;
+      ok = false;
+    } else {
+      ok = ToolWrite(out, buffer, chunk, archive, error);
+      left -= chunk;
     }
-    if (!WriteAll(out, buffer, chunk)) {
-      *error = Errno(archive + ": writing");
-      close(in);
-      return false;
-    }
-    left -= chunk;
   }
-  close(in);
-  return true;
+  ToolClose(in);
+  return ok;
 }
 
 }  // namespace
@@ -237,36 +146,34 @@ bool PackArchive(const std::string& out, uint8_t format, const std::vector<std::
     offset += input.size;
   }
   head += pairs;
-  int fd = OpenTemp(out, error);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, head.data(), head.size());
-  if (!ok) *error = Errno(out + ": writing");
-  for (size_t i = 0; ok && i < inputs.size(); ++i) ok = CopyInto(fd, inputs[i], out, error);
-  return FinishTemp(fd, out, ok, error);
+  ToolFile* temp = ToolCreateTemp(out, error);
+  if (temp == nullptr) return false;
+  bool ok = ToolWrite(temp, head.data(), head.size(), out, error);
+  for (size_t i = 0; ok && i < inputs.size(); ++i) ok = CopyInto(temp, inputs[i], out, error);
+  return ToolFinishTemp(temp, out, ok, error);
 }
 
 bool WriteWhole(const std::string& out, const std::string& bytes, std::string* error) {
-  int fd = OpenTemp(out, error);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  if (!ok) *error = Errno(out);
-  return FinishTemp(fd, out, ok, error);
+  ToolFile* temp = ToolCreateTemp(out, error);
+  if (temp == nullptr) return false;
+  bool ok = ToolWrite(temp, bytes.data(), bytes.size(), out, error);
+  return ToolFinishTemp(temp, out, ok, error);
 }
 
 bool InspectArchive(const std::string& path, ArchiveInfo* info, std::string* error) {
-  int fd = open(path.c_str(), O_RDONLY);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = fd < 0 ? Errno(path) : path + ": not a regular file";
-    if (fd >= 0) close(fd);
+  ToolFile* file = ToolOpenRead(path, error);
+  if (file == nullptr) return false;
+  bool regular = false;
+  if (!ToolFileInfo(file, &info->fileSize, &regular) || !regular) {
+    *error = path + ": not a regular file";
+    ToolClose(file);
     return false;
   }
-  info->fileSize = static_cast<uint64_t>(st.st_size);
   unsigned char header[16];
-  if (info->fileSize < sizeof header || !ReadAll(fd, header, sizeof header)) {
+  if (info->fileSize < sizeof header || !ToolRead(file, header, sizeof header)) {
     *error = path + ": " + std::to_string(info->fileSize) +
              " bytes, shorter than the 16-byte archive header";
-    close(fd);
+    ToolClose(file);
     return false;
   }
   info->format = header[11];
@@ -275,7 +182,7 @@ bool InspectArchive(const std::string& path, ArchiveInfo* info, std::string* err
   DWORD indexSize = 0;
   if (!ArchiveIndexSize(info->count, info->width, &indexSize)) {
     *error = path + ": " + std::to_string(info->count) + " entries: the index would not fit in 32 bits";
-    close(fd);
+    ToolClose(file);
     return false;
   }
   info->dataStart = 16 + static_cast<uint64_t>(indexSize);
@@ -283,14 +190,14 @@ bool InspectArchive(const std::string& path, ArchiveInfo* info, std::string* err
     *error = path + ": cut short: an index of " + std::to_string(info->count) + " entries needs " +
              std::to_string(indexSize) + " bytes after the header, and the file holds " +
              std::to_string(info->fileSize - 16);
-    close(fd);
+    ToolClose(file);
     return false;
   }
   std::string index(indexSize, '\0');
-  bool read = ReadAll(fd, &index[0], indexSize);
-  close(fd);
+  bool read = indexSize == 0 || ToolRead(file, &index[0], indexSize);
+  ToolClose(file);
   if (!read) {
-    *error = Errno(path);
+    *error = path + ": the index could not be read";
     return false;
   }
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(index.data());
@@ -339,8 +246,7 @@ bool ReadArchiveEntry(const std::string& archive, const std::string& name, std::
                       std::string* error) {
   PatchSource source = {};
   source.inArchive = 1;
-  source.file = CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  source.file = ToolOpenArchive(archive);
   if (source.file == INVALID_HANDLE_VALUE) {
     *error = archive + ": cannot be opened";
     return false;

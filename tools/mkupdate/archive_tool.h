@@ -50,9 +50,9 @@ bool InspectArchive(const std::string& path, ArchiveInfo* info, std::string* err
 // "no-nul", "backslash".
 std::vector<std::string> EntryFlags(const EntryInfo& entry);
 
-// What the updater takes for name from the archive alone (no loose file):
-// its own lookup and read.  False with *error when it finds nothing or
-// the entry cannot be read whole.
+// What the updater takes for name (code page 932) from the archive alone
+// (no loose file): its own lookup and read.  False with *error when it
+// finds nothing or the entry cannot be read whole.
 bool ReadArchiveEntry(const std::string& archive, const std::string& name, std::string* bytes,
                       std::string* error);
 

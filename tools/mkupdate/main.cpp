@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "delivery/apply.h"
+#include "tools/common/bytes.h"
 #include "tools/mkupdate/archive_tool.h"
+#include "tools/mkupdate/tool_os.h"
 
 namespace {
 
@@ -209,9 +211,13 @@ int Extract(const std::vector<std::string>& args) {
     }
   }
   if (positional.size() != 2 || out.empty()) return Usage(EXTRACT_HELP, "expected ARCHIVE NAME -o FILE");
+  // The updater looks names up in code page 932, as the archive holds them.
+  std::string name;
+  if (!ConvertText(positional[1], "UTF-8", "CP932", &name))
+    return Fail(positional[1] + ": the name cannot be written in code page 932");
   std::string bytes;
   std::string error;
-  if (!ReadArchiveEntry(positional[0], positional[1], &bytes, &error)) return Fail(error);
+  if (!ReadArchiveEntry(positional[0], name, &bytes, &error)) return Fail(error);
   if (!WriteWhole(out, bytes, &error)) return Fail(error);
   printf("%s: %zu bytes\n", out.c_str(), bytes.size());
   return 0;
@@ -243,12 +249,10 @@ int Check(const std::vector<std::string>& args) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 2) return Usage(USAGE, "no command");
-  std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
+int Run(const std::vector<std::string>& all) {
+  if (all.empty()) return Usage(USAGE, "no command");
+  const std::string& command = all[0];
+  std::vector<std::string> args(all.begin() + 1, all.end());
   if (command == "--help" || command == "-h" || command == "help") return printf("%s", USAGE), 0;
   if (command == "pack") return Pack(args);
   if (command == "list") return List(args);
@@ -256,3 +260,13 @@ int main(int argc, char** argv) {
   if (command == "check") return Check(args);
   return Usage(USAGE, "unknown command " + command);
 }
+
+}  // namespace
+
+// Windows hands the arguments over in UTF-16, Linux as bytes; the tool
+// takes them in UTF-8 either way (tool_os.h).
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return Run(ToolArguments(argc, argv)); }
+#else
+int main(int argc, char** argv) { return Run(ToolArguments(argc, argv)); }
+#endif
