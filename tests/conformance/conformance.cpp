@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "tools/common/bytes.h"
 
 namespace {
 
@@ -69,16 +70,6 @@ void Fail(int line, const char* format, ...) {
   g_caseFailed = true;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    char two[4];
-    snprintf(two, sizeof two, "%02x", c);
-    out += two;
-  }
-  return out;
-}
-
 #define EXPECT(cond)                                \
   do {                                              \
     if (!(cond)) Fail(__LINE__, "not so: %s", #cond); \
@@ -92,7 +83,7 @@ std::string Hex(const std::string& bytes) {
   do {                                                                                          \
     std::string got_ = (got), want_ = (want);                                                   \
     if (got_ != want_)                                                                          \
-      Fail(__LINE__, "%s is %s, expected %s", #got, Hex(got_).c_str(), Hex(want_).c_str());     \
+      Fail(__LINE__, "%s is %s, expected %s", #got, HexBytes(got_).c_str(), HexBytes(want_).c_str());     \
   } while (0)
 
 bool Valid(HANDLE file) { return file != NULL && file != INVALID_HANDLE_VALUE; }
@@ -534,7 +525,7 @@ void Text() {
       {"a・b", "ab", false},
   };
   for (const Row& row : rows) {
-    Case("lstrcmpiA(\"%s\", \"%s\")", Hex(row.a).c_str(), Hex(row.b).c_str());
+    Case("lstrcmpiA(\"%s\", \"%s\")", HexBytes(row.a).c_str(), HexBytes(row.b).c_str());
     int forward = lstrcmpiA(row.a, row.b);
     int backward = lstrcmpiA(row.b, row.a);
     EXPECT_U(forward == 0, row.equal);

@@ -22,6 +22,16 @@ uint32_t Little32(const unsigned char* bytes) {
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+std::string HexBytes(const std::string& bytes) {
+  static const char DIGITS[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += DIGITS[c >> 4];
+    hex += DIGITS[c & 15];
+  }
+  return hex;
+}
+
 #ifdef _WIN32
 
 namespace {

@@ -87,16 +87,6 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    char pair[3];
-    snprintf(pair, sizeof pair, "%02x", c);
-    out += pair;
-  }
-  return out;
-}
-
 const char* LayoutName(const ArchiveInfo& info) { return info.width == 32 ? "long" : "short"; }
 
 std::string Describe(const EntryInfo& entry) {
@@ -176,7 +166,7 @@ int List(const std::vector<std::string>& args) {
       for (const std::string& flag : EntryFlags(e)) flags += (flags.empty() ? "" : ", ") + JsonString(flag);
       printf("%s\n  {\"index\": %u, \"name\": %s, \"nameHex\": \"%s\", \"offset\": %d, \"size\": %u, "
              "\"start\": %lld, \"end\": %lld, \"shadowedBy\": %lld, \"flags\": [%s]}",
-             i ? "," : "", e.index, JsonString(DisplayName(e.name)).c_str(), Hex(e.name).c_str(),
+             i ? "," : "", e.index, JsonString(DisplayName(e.name)).c_str(), HexBytes(e.name).c_str(),
              e.offset, e.size, static_cast<long long>(e.start), static_cast<long long>(e.end),
              static_cast<long long>(e.shadowedBy), flags.c_str());
     }
