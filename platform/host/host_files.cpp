@@ -62,14 +62,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Whether two names are one name to the file system: letters compare
 // without regard to case, as the system's case table has it.
-bool SameName(const std::string& a, const std::string& b) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(a.c_str());
-  const unsigned char* q = reinterpret_cast<const unsigned char*>(b.c_str());
-  while (*p != 0 && *q != 0) {
-    if (HostFoldUnit(&p) != HostFoldUnit(&q)) return false;
-  }
-  return *p == 0 && *q == 0;
-}
+bool SameName(const std::string& a, const std::string& b) { return HostCompareFolded(a.c_str(), b.c_str()) == 0; }
 
 // The entry of folder that name stands for: the name itself where it
 // exists, else the one entry of another case, else name unchanged (for a
@@ -102,37 +95,31 @@ bool ResolvePath(const char* name, std::string* path, DWORD* error) {
   std::vector<std::string> parts;
   std::string part;
   bool trailingSeparator = false;
+  auto endPart = [&](bool last) {
+    if (last && part != "..") {
+      size_t end = part.find_last_not_of(". ");
+      part.erase(end == std::string::npos ? 0 : end + 1);
+    }
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
   for (const char* p = name; *p != 0; ++p) {
-    unsigned char byte = static_cast<unsigned char>(*p);
-    if (HostIsLeadByte(byte) && p[1] != 0) {
-      part += p[0];
-      part += p[1];
-      ++p;
-      trailingSeparator = false;
-      continue;
+    bool separator = IsSeparator(*p);
+    if (HostIsLeadByte(static_cast<unsigned char>(*p)) && p[1] != 0) {
+      part += *p++;
+      part += *p;
+    } else if (separator) {
+      endPart(false);
+    } else {
+      part += *p;
     }
-    if (IsSeparator(*p)) {
-      if (part == "..") {
-        if (!parts.empty()) parts.pop_back();
-      } else if (!part.empty() && part != ".") {
-        parts.push_back(part);
-      }
-      part.clear();
-      trailingSeparator = true;
-      continue;
-    }
-    part += *p;
-    trailingSeparator = false;
+    trailingSeparator = separator;
   }
-  if (part == "..") {
-    if (!parts.empty()) parts.pop_back();
-    part.clear();
-  } else if (part == ".") {
-    part.clear();
-  }
-  size_t end = part.find_last_not_of(". ");
-  part.erase(end == std::string::npos ? 0 : end + 1);
-  if (!part.empty()) parts.push_back(part);
+  endPart(true);
   if (parts.empty() || trailingSeparator) {
     // No file is named by "", by a folder alone, or by a name that ends
     // in a separator.

@@ -56,6 +56,8 @@ std::string HostPointerText(const void* pointer);
 // them.  A lead byte at the very end stands alone.
 bool HostIsLeadByte(unsigned char byte);
 unsigned HostFoldUnit(const unsigned char** text);
+// Compares two code page 932 strings unit by folded unit: -1, 0 or 1.
+int HostCompareFolded(const char* a, const char* b);
 
 // Frees the records of a model; called by HostResetPlatform.
 void HostResetFiles();

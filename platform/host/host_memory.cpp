@@ -24,7 +24,8 @@ SIZE_T g_peakBytes;
 
 }  // namespace
 
-const HostFlagName ALLOC_NAMES[] = {{GPTR, "GPTR"}, {GMEM_ZEROINIT, "GMEM_ZEROINIT"}, {0, nullptr}};
+// GPTR is GMEM_ZEROINIT, GMEM_FIXED being 0.
+const HostFlagName ALLOC_NAMES[] = {{GPTR, "GPTR"}, {0, nullptr}};
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   HostLogCall("GlobalAlloc(" + HostFlagsText(flags, ALLOC_NAMES) + ", " + std::to_string(bytes) + ")");

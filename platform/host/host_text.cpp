@@ -24,11 +24,7 @@ unsigned HostFoldUnit(const unsigned char** text) {
   return p[0] >= 'A' && p[0] <= 'Z' ? p[0] + ('a' - 'A') : p[0];
 }
 
-// Equality as the Japanese locale gives it: letters of either case are
-// one (ASCII, full-width, Greek, Cyrillic); width and kana type still
-// count.  Returns -1, 0 or 1; the order of unequal strings is by code and
-// is not the system's linguistic order.
-int lstrcmpiA(LPCSTR a, LPCSTR b) {
+int HostCompareFolded(const char* a, const char* b) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* q = reinterpret_cast<const unsigned char*>(b ? b : "");
   for (;;) {
@@ -38,6 +34,12 @@ int lstrcmpiA(LPCSTR a, LPCSTR b) {
     if (x != y) return x < y ? -1 : 1;
   }
 }
+
+// Equality as the Japanese locale gives it: letters of either case are
+// one (ASCII, full-width, Greek, Cyrillic); width and kana type still
+// count.  The order of unequal strings is by code and is not the system's
+// linguistic order.
+int lstrcmpiA(LPCSTR a, LPCSTR b) { return HostCompareFolded(a, b); }
 
 // Like the Win32 call: %s, %c, %d, %u, %x and %% fields, at most 1024
 // bytes of output with the NUL.  Returns the bytes stored before the NUL.

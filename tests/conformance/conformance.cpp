@@ -297,23 +297,7 @@ void Names() {
   };
   for (const Row& row : rows) {
     Case("names: %s", row.what);
-    // Make each folder of the path, one by one.
-    std::string built;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(row.folder);
-    for (;;) {
-      bool lead = (*p >= 0x81 && *p <= 0x9F) || (*p >= 0xE0 && *p <= 0xFC);
-      if (lead && p[1]) {
-        built += static_cast<char>(p[0]);
-        built += static_cast<char>(p[1]);
-        p += 2;
-        continue;
-      }
-      if (*p == '\\' || *p == 0) {
-        EXPECT(FxMakeFolder(built.c_str()));
-        if (*p == 0) break;
-      }
-      built += static_cast<char>(*p++);
-    }
+    EXPECT(FxMakeFolder(row.folder));
     if (row.existing) EXPECT(FxWriteFile(row.existing, "old"));
     SetLastError(SENTINEL);
     DWORD access = row.disposition == OPEN_EXISTING ? R : W;

@@ -23,6 +23,7 @@ bool FxUnderWine();
 // backslashes), relative to the working folder.
 bool FxWriteFile(const char* name, const std::string& bytes);
 bool FxReadFile(const char* name, std::string* bytes);
+// Makes the folder, and any folder above it that is missing.
 bool FxMakeFolder(const char* name);
 // FILE_ATTRIBUTE_READONLY, _HIDDEN and _SYSTEM, or 0 to clear them.
 bool FxSetAttributes(const char* name, DWORD attributes);

@@ -57,9 +57,14 @@ bool FxReadFile(const char* name, std::string* bytes) {
 }
 
 bool FxMakeFolder(const char* name) {
-  struct stat st;
   std::string path = HostName(name);
-  return mkdir(path.c_str(), 0755) == 0 || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  for (size_t slash = path.find('/'); ; slash = path.find('/', slash + 1)) {
+    std::string folder = path.substr(0, slash);
+    struct stat st;
+    if (mkdir(folder.c_str(), 0755) != 0 && !(stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      return false;
+    if (slash == std::string::npos) return true;
+  }
 }
 
 bool FxSetAttributes(const char* name, DWORD attributes) { return HostSetAttributes(name, attributes); }

@@ -54,8 +54,15 @@ bool FxReadFile(const char* name, std::string* bytes) {
   return true;
 }
 
+// Each prefix that ends before a real separator, walking two-byte
+// characters whole (CharNextA), so a trail byte 0x5C splits nothing.
 bool FxMakeFolder(const char* name) {
-  return CreateDirectoryA(name, NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
+  for (const char* p = name;; p = CharNextA(p)) {
+    if (*p != '\\' && *p != 0) continue;
+    std::string folder(name, static_cast<size_t>(p - name));
+    if (!CreateDirectoryA(folder.c_str(), NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    if (*p == 0) return true;
+  }
 }
 
 bool FxSetAttributes(const char* name, DWORD attributes) {
